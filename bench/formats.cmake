@@ -1,0 +1,5 @@
+file(GLOB FORMATS_BENCHES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/formats_*.cpp)
+foreach(src ${FORMATS_BENCHES})
+  get_filename_component(name ${src} NAME_WE)
+  brellix_add_bench(bench_${name} SOURCES ${src} LIBS brellix_formats)
+endforeach()

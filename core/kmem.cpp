@@ -1,0 +1,190 @@
+#include "core/kmem.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <unordered_set>
+
+struct KMemBlock {
+    void* data = nullptr;
+    size_t size = 0;
+    int lockCount = 0;
+    bool owned = true;  // false: borrowed memory, never freed here
+    const char* file = "";
+    unsigned line = 0;
+};
+
+namespace {
+
+struct Manager {
+    std::mutex mutex;
+    std::unordered_set<KMemBlock*> live;
+    uint64_t maxBlock = KMEM_DEFAULT_MAX_BLOCK;
+    uint64_t allocations = 0;
+    uint64_t failAt = 0;  // absolute allocation number that must fail, 0 = none
+};
+
+Manager& M() {
+    static Manager* m = new Manager;  // never destroyed: blocks may be freed during exit
+    return *m;
+}
+
+bool IsLive(Manager& m, KHANDLE h) { return h && m.live.count(h) != 0; }
+
+}  // namespace
+
+bool KML_Initialize(long, bool, unsigned long threshold) {
+    KML_SetMaxBlockSize(uint64_t{threshold} << 20);
+    return true;
+}
+
+void KML_ShutDown() {}
+
+bool KMemCheckVersion(int major, int minor, int, int, bool) {
+    // This manager implements the interface version the program asks for.
+    return major == 2 && minor == 1;
+}
+
+KHANDLE KML_GlobalAlloc(uint32_t flags, size_t size, KSrcLoc loc) {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    const uint64_t n = ++m.allocations;
+    if (m.failAt != 0 && n == m.failAt) {
+        m.failAt = 0;
+        return nullptr;
+    }
+    if (uint64_t{size} > m.maxBlock) return nullptr;
+    // A zero-byte request still yields a distinct block.
+    const size_t bytes = size ? size : 1;
+    void* p = (flags & KMEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes);
+    if (!p) return nullptr;
+    auto* b = new (std::nothrow) KMemBlock;
+    if (!b) {
+        std::free(p);
+        return nullptr;
+    }
+    b->data = p;
+    b->size = size;
+    b->file = loc.file_name();
+    b->line = loc.line();
+    m.live.insert(b);
+    return b;
+}
+
+void* KML_GlobalLock(KHANDLE h, KSrcLoc) {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    if (!IsLive(m, h)) return nullptr;
+    ++h->lockCount;
+    return h->data;
+}
+
+bool KML_GlobalUnlock(KHANDLE h, KSrcLoc) {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    if (!IsLive(m, h) || h->lockCount == 0) return false;
+    --h->lockCount;
+    return h->lockCount > 0;
+}
+
+bool KML_GlobalReAlloc(KHANDLE h, size_t size, uint32_t flags, KSrcLoc) {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    if (!IsLive(m, h) || h->lockCount != 0 || !h->owned) return false;
+    const uint64_t n = ++m.allocations;
+    if (m.failAt != 0 && n == m.failAt) {
+        m.failAt = 0;
+        return false;
+    }
+    if (uint64_t{size} > m.maxBlock) return false;
+    void* p = std::realloc(h->data, size ? size : 1);
+    if (!p) return false;
+    if ((flags & KMEM_ZEROINIT) && size > h->size)
+        std::memset(static_cast<uint8_t*>(p) + h->size, 0, size - h->size);
+    h->data = p;
+    h->size = size;
+    return true;
+}
+
+KHANDLE KML_GlobalFree(KHANDLE h, KSrcLoc) {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    if (!IsLive(m, h)) return h;
+    m.live.erase(h);
+    if (h->owned) std::free(h->data);
+    delete h;
+    return nullptr;
+}
+
+size_t KML_GlobalSize(KHANDLE h, KSrcLoc) {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    return IsLive(m, h) ? h->size : 0;
+}
+
+KHANDLE KML_AttachToManager(KSysBlock block, bool owned, KSrcLoc loc) {
+    if (!block.data) return nullptr;
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    auto* b = new (std::nothrow) KMemBlock;
+    if (!b) return nullptr;
+    b->data = block.data;
+    b->size = block.size;
+    b->owned = owned;
+    b->file = loc.file_name();
+    b->line = loc.line();
+    m.live.insert(b);
+    return b;
+}
+
+KSysBlock KML_DetachFromManager(KHANDLE h, KSrcLoc) {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    if (!IsLive(m, h)) return {};
+    m.live.erase(h);
+    KSysBlock out{h->data, h->size};
+    delete h;
+    return out;
+}
+
+size_t KML_LiveBlockCount() {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    return m.live.size();
+}
+
+uint64_t KML_MaxBlockSize() {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    return m.maxBlock;
+}
+
+void KML_SetMaxBlockSize(uint64_t bytes) {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    m.maxBlock = bytes ? bytes : KMEM_DEFAULT_MAX_BLOCK;
+}
+
+void KML_FailNthAllocation(uint64_t n) {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    m.failAt = n ? m.allocations + n : 0;
+}
+
+uint64_t KML_AllocationCount() {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    return m.allocations;
+}
+
+std::string KML_LeakReport() {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    std::string out;
+    for (const KMemBlock* b : m.live) {
+        out += std::to_string(b->size) + " bytes, locked " + std::to_string(b->lockCount) +
+               ", from " + b->file + ":" + std::to_string(b->line) + "\n";
+    }
+    return out;
+}
