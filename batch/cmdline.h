@@ -1,0 +1,54 @@
+// The command line of a batch run:
+//
+//   brellix-batch SCRIPT [PATTERN | @ LIST] [l LOG] [e] [i] [n] [r]
+//
+// with each switch written "-x" or "/x". An argument that begins with "-" is
+// always a switch. One that begins with "/" is a switch only when what
+// follows is exactly one switch name ("/r", "/@"); any other is a path.
+// Names are compared without case, except "@".
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct CommandLine {
+    enum State { ExpectScript = 0, AfterPlain = 1, ExpectImageList = 2, ExpectLogPath = 3 };
+    enum Mode { Nothing = 0, ScriptGiven = 1, RunRequested = 2 };
+    enum class Invalid { None, Wildcard, SwitchBeforeScript, UnknownSwitch, ListTwice,
+                         ListWithSpec, LogTwice, SecondSpec, SpecWithList, Unfinished };
+
+    std::string scriptPath;
+    std::string inputSpec;
+    std::string imageListPath;
+    std::string logPath;
+    bool showErrors = false;
+    bool minimise = false;
+    bool keepOpen = false;
+    bool allFiles = true;
+    Mode mode = Nothing;
+    State state = ExpectScript;
+    // Why the last refused argument was refused, for a hint beside the
+    // fixed message.
+    Invalid lastInvalid = Invalid::None;
+
+    // One argument, without its switch character. False when it is invalid.
+    bool parseParam(std::string_view text, bool isSwitch, bool isLast);
+};
+
+// Splits an argument into switch flag and text, applying the "/" rule above.
+struct SplitArgument {
+    bool isSwitch;
+    std::string_view text;
+};
+SplitArgument SplitCommandArgument(std::string_view arg);
+
+// Parses every argument (argv[1..]). False at the first invalid one.
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* cl);
+
+// The script path as the run uses it: ".ksc" appended when its file-name
+// part contains no ".".
+std::string ScriptPathWithExtension(const std::string& path);
+
+// True when the name ends in ".brl", in any case.
+bool IsImageListName(std::string_view path);
