@@ -100,7 +100,9 @@ int SweepAllocationFailures(KHANDLE source, const std::function<KervErrorCode(KH
         EXPECT_EQ(KML_LiveBlockCount(), live) << "leak at failure point " << n << "\n"
                                               << KML_LeakReport();
     }
-    if (source) EXPECT_EQ(BlockBytes(source), before) << "the source was changed";
+    if (source) {
+        EXPECT_EQ(BlockBytes(source), before) << "the source was changed";
+    }
     return points;
 }
 
