@@ -350,7 +350,7 @@ KervErrorCode GreyScaleToKervGreyScale(KHANDLE h) {
     }
     uint8_t* bits = DIBBits(hdr);
     // Pixels beyond the old palette keep index 0's grey.
-    for (uint32_t i = entries; i < 256; ++i) map[i] = entries ? map[0] : 0;
+    std::fill(map + std::min<uint32_t>(entries, 256), map + 256, map[0]);
     for (size_t i = 0; i < image; ++i) bits[i] = map[bits[i]];
     return KERV_OK;
 }
