@@ -1,0 +1,269 @@
+// CScript::DoCommand: one command of the script on one image.
+//
+// Every call: argument checks (-5000), the image's header read under a lock
+// (-5002), then the depth rule of the command's kind from the slot table
+// (script/commands.h) -- -5004, -5031, -5020, or a depth-raised working copy --
+// and finally the command's row below, which turns slots into the
+// operation's arguments. A row whose operation is not in the program yet
+// answers -5001 (NotAvailable); the dispatcher tests list those rows.
+//
+// The input image is never changed or freed; a new image is handed out only
+// on success, and any working copy is freed on every path.
+#include "core/dib.h"
+#include "imaging/depth.h"
+#include "imaging/rotate.h"
+#include "script/script.h"
+
+namespace {
+
+struct Context {
+    CScriptCommand& cmd;
+    KHANDLE image;  // the image the row works on (a raised copy for RaiseTo rules)
+    BITMAPINFOHEADER header;
+    bool trueColourOrGrey;
+    uint8_t red0, green0, blue0;  // colour 0 (C0)
+    int16_t index0;               // palette index nearest colour 0 (palette images)
+    StatusControlBlock* status;
+    KHANDLE watermark;
+    const std::string& fileName;
+    const RGBQUAD* optimumPalette;
+    int optimumCount;
+};
+
+using Row = KervErrorCode (*)(Context&, KHANDLE* out);
+
+// The operation of this row does not exist in the program yet.
+KervErrorCode NotAvailable(Context&, KHANDLE*) { return KERR_NOT_IMPLEMENTED; }
+
+// Settings: nothing to do to the image, and no new image.
+KervErrorCode Setting(Context&, KHANDLE*) { return KERV_OK; }
+
+KervErrorCode Flip(Context& c, KHANDLE* out) { return FlipDIB(c.status, c.image, out); }
+KervErrorCode Mirror(Context& c, KHANDLE* out) { return MirrorDIB(c.status, c.image, out); }
+
+KervErrorCode Rotate(Context& c, KHANDLE* out) {
+    const auto& p = c.cmd.m_nParam;
+    double angle = 0;
+    switch (p[1]) {
+    case 0: angle = 90; break;
+    case 1: angle = 180; break;
+    case 2: angle = 270; break;
+    case 3: angle = p[0]; break;
+    default: break;
+    }
+    const bool quarterTurn = angle == 90 || angle == 180 || angle == 270;
+    if (!c.trueColourOrGrey && !quarterTurn) return KERR_NEEDS_TC_OR_GREY;
+    // Palette images take the index of the nearest entry in place of red.
+    const uint8_t first = c.trueColourOrGrey ? c.red0 : static_cast<uint8_t>(c.index0);
+    return RotateDIB(c.status, c.image, out, angle, p[2] == 0 ? 1 : 0, first, c.green0, c.blue0, 1);
+}
+
+// The fixed sizes of resize modes 0..4.
+constexpr int32_t kFixedSizes[5][2] = {{320, 200}, {640, 350}, {640, 480}, {800, 600}, {1024, 768}};
+
+// 32-bit products and truncating divisions, as the sizes have always been
+// computed (a product that overflows wraps instead of being undefined).
+int32_t MulDiv32(int32_t a, int32_t b, int32_t d) {
+    const auto product = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+    return d == 0 ? 0 : static_cast<int32_t>(int64_t{product} / d);
+}
+
+KervErrorCode Resize(Context& c, KHANDLE*) {
+    auto& p = c.cmd.m_nParam;
+    const int32_t mode = p[0];
+    if (mode >= 0 && mode <= 4) {
+        p[2] = kFixedSizes[mode][0];
+        p[3] = kFixedSizes[mode][1];
+    }
+    if (p[1] == 1 && !c.trueColourOrGrey) return KERR_NEEDS_TC_OR_GREY;
+
+    const int32_t iw = c.header.biWidth, ih = c.header.biHeight;
+    const bool percent = p[4] != 0 && p[4] != PARAM_UNSET;
+    const int32_t pw = (percent && mode >= 5 && mode <= 7) ? MulDiv32(p[2], iw, 100) : p[2];
+    const int32_t ph = (percent && mode >= 5 && mode <= 7) ? MulDiv32(p[3], ih, 100) : p[3];
+    int32_t w = 0, h = 0;
+    switch (mode) {
+    case 0: case 1: case 2: case 3: case 4: w = p[2], h = p[3]; break;
+    case 5: w = pw, h = ph; break;
+    case 6: w = pw, h = MulDiv32(ih, w, iw); break;
+    case 7: h = ph, w = MulDiv32(iw, h, ih); break;
+    case 8: {
+        // Fit inside the box BW x BH keeping the aspect ratio.
+        const int32_t bw = p[2], bh = p[3];
+        const int64_t d1 = int64_t{MulDiv32(bw, ih, iw)} - bh;
+        const int64_t d2 = int64_t{MulDiv32(bh, iw, ih)} - bw;
+        if (d2 > d1)
+            w = bw, h = MulDiv32(ih, bw, iw);
+        else
+            h = bh, w = MulDiv32(iw, bh, ih);
+        break;
+    }
+    default: break;
+    }
+    if (p[1] < 0 || p[1] > 2) return KERV_INVALID_PARAM;
+    if (w == 0 || h == 0) return KERR_RESIZE_TOO_SMALL;
+    if (static_cast<uint32_t>(w) > 32767 || static_cast<uint32_t>(h) > 32767) return KERR_RESIZE_TOO_BIG;
+    // ResampleDIB / ResizeDIB and the box frame of mode 8 are not in the program yet.
+    return KERR_NOT_IMPLEMENTED;
+}
+
+KervErrorCode ToTwoColors(Context& c, KHANDLE* out) {
+    if (c.header.biBitCount == 1) return CopyDIB(c.image, out);
+    return KERR_NOT_IMPLEMENTED;  // DitherTo2Colors and OrderedDither2 come with colour reduction
+}
+
+// 521 and 522: a copy at the target depth, a raise below it; reducing from
+// more bits needs the colour-reduction operations, not in the program yet.
+KervErrorCode ToPaletteDepth(Context& c, KHANDLE* out, uint16_t target) {
+    const int bits = c.header.biBitCount;
+    if (bits == target) return CopyDIB(c.image, out);
+    if (bits < target) return IncreaseDepthDIB(c.status, c.image, out, target);
+    return KERR_NOT_IMPLEMENTED;
+}
+KervErrorCode ToSixteenColors(Context& c, KHANDLE* out) { return ToPaletteDepth(c, out, 4); }
+KervErrorCode To256Colors(Context& c, KHANDLE* out) { return ToPaletteDepth(c, out, 8); }
+
+KervErrorCode ToTrueColor(Context& c, KHANDLE* out) {
+    if (c.header.biBitCount == 24) return CopyDIB(c.image, out);
+    return IncreaseDepthDIB(c.status, c.image, out, 24);
+}
+
+Row RowFor(int32_t id) {
+    switch (id) {
+    case CMD_FLIP: return Flip;
+    case CMD_MIRROR: return Mirror;
+    case CMD_ROTATE: return Rotate;
+    case CMD_RESIZE: return Resize;
+    case CMD_TO_2_COLORS: return ToTwoColors;
+    case CMD_TO_16_COLORS: return ToSixteenColors;
+    case CMD_TO_256_COLORS: return To256Colors;
+    case CMD_TO_TRUE_COLOR: return ToTrueColor;
+    case CMD_SET_OUTPUT_OPTIONS:
+    case CMD_SET_INPUT_OPTIONS: return Setting;
+
+    case CMD_BRIGHTNESS_CONTRAST:       // AdjustBrightnessContrast
+    case CMD_RED_GREEN_BLUE:            // AdjustRGBDIB
+    case CMD_HUE_SATURATION_LUM:        // AdjustHLSDIB
+    case CMD_HIGHLIGHT_MIDTONE_SHADOW:  // AdjustHMSDIB
+    case CMD_ADD_BORDERS:               // AddBorderDIB
+    case CMD_ENLARGE_CANVAS:            // AddBorderDIB
+    case CMD_GAMMA:                     // GammaDIB
+    case CMD_GREYSCALE:                 // GreyscaleDIB
+    case CMD_EQUALIZE_HISTOGRAM:        // EqualizeDIB
+    case CMD_STRETCH_HISTOGRAM:         // StretchDIB
+    case CMD_NEGATIVE:                  // InvertDIB
+    case CMD_POSTERIZE:                 // PosterizeDIB
+    case CMD_SOLARIZE:                  // AdjustDIB
+    case CMD_APPLY_PALETTE:             // ReadPaletteFile, DitherToPalette, ReplacePaletteDIB
+    case CMD_OPTIMIZED_PALETTE:         // DitherToPalette
+    case CMD_COLORIZE:                  // ColorizeDIB
+    case CMD_HORIZONTAL_PERSPECTIVE:
+    case CMD_VERTICAL_PERSPECTIVE:
+    case CMD_HORIZONTAL_CYLINDER:
+    case CMD_VERTICAL_CYLINDER:
+    case CMD_PINCH:
+    case CMD_PUNCH:
+    case CMD_CIRCLE:
+    case CMD_PENTAGON:
+    case CMD_WIND:
+    case CMD_MOTION_BLUR:
+    case CMD_SKEW:                      // the deformations
+    case CMD_EDGE_ENHANCE:
+    case CMD_EDGE_ENHANCE_MORE:
+    case CMD_FIND_EDGES:
+    case CMD_FIND_HORIZONTAL_EDGES:
+    case CMD_FIND_VERTICAL_EDGES:
+    case CMD_TRACE_CONTOUR:
+    case CMD_BLUR:
+    case CMD_BLUR_MORE:
+    case CMD_SOFTEN:
+    case CMD_SOFTEN_MORE:
+    case CMD_SHARPEN:
+    case CMD_SHARPEN_MORE:
+    case CMD_EMBOSS:                    // FilterDIB
+    case CMD_UNSHARPEN:                 // UnsharpMask
+    case CMD_ADD_NOISE:                 // AddNoiseDIB
+    case CMD_MOSAIC:                    // MosaicDIB
+    case CMD_DESPECKLE:                 // DespeckleDIB
+    case CMD_DILATE:
+    case CMD_ERODE:
+    case CMD_MEDIAN:                    // RankFilterDIB
+    case CMD_CROP:                      // CropImage
+    case CMD_COLOR_REPLACEMENT:         // ReplaceColorDIB
+    case CMD_OVERLAY_WATERMARK:         // OverlayWatermark
+    case CMD_PRINT:                     // the print routine
+    default: return NotAvailable;
+    }
+}
+
+}  // namespace
+
+KervErrorCode CScript::DoCommand(int index, KHANDLE image, KHANDLE* result, KHANDLE watermark,
+                                 std::string fileName, StatusControlBlock* status,
+                                 const RGBQUAD* optimumPalette, int optimumCount) {
+    if (index < 0 || index >= GetCount() || !image || !result) return KERR_INVALID_PARAMETER;
+    *result = nullptr;
+    CScriptCommand& cmd = *GetCommand(index);
+
+    BITMAPINFOHEADER header;
+    {
+        DIBLock lock(image);
+        if (!lock) return KERR_CANNOT_LOCK;
+        header = *lock.header();
+    }
+    const int bits = header.biBitCount;
+    Context c{cmd, image, header, bits == 24 || (bits == 8 && IsDIBGreyScaled(image)),
+              GetRValue(cmd.m_crColor[0]), GetGValue(cmd.m_crColor[0]), GetBValue(cmd.m_crColor[0]),
+              0, status, watermark, fileName, optimumPalette, optimumCount};
+    if (bits < 24) {
+        uint8_t r = c.red0, g = c.green0, b = c.blue0;
+        c.index0 = LocateColorInPal(image, &r, &g, &b, false);
+    }
+
+    const CommandInfo* info = FindCommandInfo(cmd.m_nID);
+    if (!info) return KERR_NOT_IMPLEMENTED;
+    const Row row = RowFor(cmd.m_nID);
+
+    KOwnedHandle raised;
+    switch (info->depthRule) {
+    case DepthRule::TrueColourOrGrey:
+        if (!c.trueColourOrGrey) return KERR_NEEDS_TC_OR_GREY;
+        break;
+    case DepthRule::TrueColourOrGreyB:
+        if (!c.trueColourOrGrey) return KERR_NEEDS_8_OR_24;
+        break;
+    case DepthRule::AtLeast8:
+        if (bits < 8) return KERR_NEEDS_8_OR_24;
+        break;
+    case DepthRule::Not1Bit:
+        if (bits == 1) return KERR_NOT_2_COLOR;
+        break;
+    case DepthRule::RaiseTo8:
+    case DepthRule::RaiseTo24: {
+        const uint16_t target = info->depthRule == DepthRule::RaiseTo8 ? 8 : 24;
+        if (row == NotAvailable) return KERR_NOT_IMPLEMENTED;  // no copy for nothing
+        if (bits < target) {
+            KHANDLE copy = nullptr;
+            if (KervErrorCode rc = IncreaseDepthDIB(status, image, &copy, target); rc != KERV_OK)
+                return rc;
+            raised.reset(copy);
+            c.image = copy;
+            DIBLock lock(copy);
+            if (!lock) return KERR_CANNOT_LOCK;
+            c.header = *lock.header();
+        }
+        break;
+    }
+    case DepthRule::Any:
+    case DepthRule::BySlots: break;
+    }
+
+    KHANDLE produced = nullptr;
+    const KervErrorCode rc = row(c, &produced);
+    if (rc != KERV_OK) {
+        if (produced) KML_GlobalFree(produced);
+        return rc;
+    }
+    *result = produced;
+    return KERV_OK;
+}
