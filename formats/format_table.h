@@ -105,3 +105,11 @@ KervErrorCode LoadFormatSettings(std::string_view section, int libraryValue,
 // it can write.
 std::string OpenDialogFilter();
 std::string SaveDialogFilter();
+
+// The sub-type remembered for an output format in "BatchSubTypes" (the
+// format's default when nothing is stored), clamped with ClampSubType.
+int StoredSubType(const SettingsStore& store, int id);
+void StoreSubType(SettingsStore* store, int id, int subType);
+// How the text-valued options ("ReqFitsCValue", the page sizes) are stored:
+// 10 significant digits.
+std::string FormatOptionText(double value);

@@ -1,0 +1,395 @@
+// BMP and DIB files.
+//
+// Read: Windows headers of 40 bytes and the later 52/56/108/124-byte ones,
+// OS/2 1.x (12 bytes) and OS/2 2.x (16..64 bytes); 1, 4, 8 and 24 bits
+// uncompressed, RLE8 and RLE4, and 16/32 bits (plain or with bit fields)
+// converted to 24 bits. Top-down files come out bottom-up like every DIB. A
+// file without the 14-byte file header (a packed DIB) is read too.
+// Write: OS/2 1.x (variant 10), Windows RGB (variant 11, compression 1) and
+// Windows RLE (compression 7: RLE8 for 8 bits, RLE4 for 4 bits; other depths
+// are written uncompressed, the only way they can be stored).
+#include "formats/codec.h"
+#include "formats/codec_util.h"
+
+#include <algorithm>
+#include <bit>
+
+using namespace codec;
+
+namespace {
+
+constexpr uint32_t kRGB = 0, kRLE8 = 1, kRLE4 = 2, kBitFields = 3, kAlphaBitFields = 6;
+
+struct Channel {
+    uint32_t mask = 0;
+    int shift = 0;
+    uint32_t max = 0;  // mask >> shift
+};
+Channel MakeChannel(uint32_t mask) {
+    Channel c;
+    c.mask = mask;
+    if (!mask) return c;
+    c.shift = std::countr_zero(mask);
+    c.max = mask >> c.shift;
+    return c;
+}
+inline uint8_t Extract(uint32_t px, const Channel& c) {
+    if (!c.mask) return 0;
+    const uint32_t v = (px & c.mask) >> c.shift;
+    if (c.max == 255) return static_cast<uint8_t>(v);
+    return static_cast<uint8_t>((uint64_t(v) * 255 + c.max / 2) / c.max);
+}
+
+// Decodes RLE8 or RLE4 data into the bottom-up pixel array.
+KervErrorCode DecodeRLE(Reader& in, BITMAPINFOHEADER* h, bool rle4, StatusControlBlock* status) {
+    const int32_t w = h->biWidth, ht = h->biHeight;
+    const uint32_t stride = DIBStride(h);
+    uint8_t* bits = DIBBits(h);
+    const int depth = rle4 ? 4 : 8;
+    int32_t x = 0, y = 0;  // y counts stored rows, from the bottom
+    RowProgress progress(status, ht);
+    auto put = [&](uint32_t v) {
+        if (x < w && y < ht) SetPixelIndex(bits + size_t(y) * stride, x, depth, v);
+        ++x;
+    };
+    for (;;) {
+        uint8_t count, value;
+        if (!in.byte(&count) || !in.byte(&value)) return y >= ht ? KERV_OK : KERV_CORRUPT_FILE;
+        if (count > 0) {
+            for (int i = 0; i < count; ++i) put(rle4 ? ((i & 1) ? value & 15 : value >> 4) : value);
+            continue;
+        }
+        switch (value) {
+        case 0:  // end of line
+            x = 0;
+            if (++y < ht && progress.step(y)) return KERV_STOPPED;
+            break;
+        case 1:  // end of bitmap
+            progress.end();
+            return KERV_OK;
+        case 2: {  // delta
+            uint8_t dx, dy;
+            if (!in.byte(&dx) || !in.byte(&dy)) return KERV_CORRUPT_FILE;
+            x += dx;
+            y += dy;
+            break;
+        }
+        default: {  // absolute run of `value` pixels, padded to a 16-bit boundary
+            const size_t bytes = rle4 ? (value + 1u) / 2 : value;
+            const uint8_t* p = in.take(bytes);
+            if (!p) return KERV_CORRUPT_FILE;
+            for (int i = 0; i < value; ++i) put(rle4 ? ((i & 1) ? p[i / 2] & 15 : p[i / 2] >> 4) : p[i]);
+            if ((bytes & 1) && !in.skip(1)) return KERV_CORRUPT_FILE;
+        }
+        }
+        if (y >= ht) return KERV_OK;  // data past the last row is ignored
+    }
+}
+
+}  // namespace
+
+KervErrorCode DecodeBMP(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info) {
+    if (!dib) return KERV_INVALID_PARAM;
+    *dib = nullptr;
+    if (!req.data) return KERV_INVALID_PARAM;
+    Reader in(req.data, req.size);
+    size_t base = 0;            // offset of the info header
+    size_t pixelOffset = 0;     // 0: right after the palette
+    if (req.size >= 2 && req.data[0] == 'B' && req.data[1] == 'M') {
+        const uint8_t* fh = in.take(14);
+        if (!fh) return KERV_CORRUPT_FILE;
+        pixelOffset = Le32(fh + 10);
+        base = 14;
+    }
+    const uint8_t* sz = in.at(base, 4);
+    if (!sz) return KERV_CORRUPT_FILE;
+    const uint32_t hsize = Le32(sz);
+    if (hsize != 12 && (hsize < 16 || hsize > 124)) return hsize < 12 ? KERV_CORRUPT_FILE : KERV_UNSUPPORTED_VARIANT;
+    const uint8_t* hp = in.at(base, hsize);
+    if (!hp) return KERV_CORRUPT_FILE;
+    // Fields missing from a short OS/2 2.x header count as 0.
+    uint8_t hdr[124] = {};
+    std::memcpy(hdr, hp, hsize);
+
+    const bool core = hsize == 12;
+    int64_t width, height;
+    uint32_t planes, bitCount, compression = kRGB, clrUsed = 0;
+    int32_t xppm = 0, yppm = 0;
+    if (core) {
+        width = Le16(hdr + 4);
+        height = static_cast<int16_t>(Le16(hdr + 6));
+        planes = Le16(hdr + 8);
+        bitCount = Le16(hdr + 10);
+    } else {
+        width = static_cast<int32_t>(Le32(hdr + 4));
+        height = static_cast<int32_t>(Le32(hdr + 8));
+        planes = Le16(hdr + 12);
+        bitCount = Le16(hdr + 14);
+        compression = Le32(hdr + 16);
+        xppm = static_cast<int32_t>(Le32(hdr + 24));
+        yppm = static_cast<int32_t>(Le32(hdr + 28));
+        clrUsed = Le32(hdr + 32);
+    }
+    (void)planes;
+    const bool os2 = core || (hsize != 40 && hsize != 52 && hsize != 56 && hsize != 108 && hsize != 124);
+    const bool topDown = height < 0;
+    if (topDown) height = -height;
+    if (width <= 0 || height <= 0) return KERV_CORRUPT_FILE;
+
+    // Which pixel layout: palette depths, true colour, or bit fields.
+    Channel r, g, b;
+    bool fields = false;
+    switch (compression) {
+    case kRGB:
+        if (bitCount == 16) r = MakeChannel(0x7C00), g = MakeChannel(0x03E0), b = MakeChannel(0x001F), fields = true;
+        if (bitCount == 32) r = MakeChannel(0xFF0000), g = MakeChannel(0xFF00), b = MakeChannel(0xFF), fields = true;
+        if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && !fields)
+            return KERV_UNSUPPORTED_VARIANT;
+        break;
+    case kRLE8:
+        if (bitCount != 8) return KERV_CORRUPT_FILE;
+        break;
+    case kRLE4:
+        if (bitCount != 4) return KERV_CORRUPT_FILE;
+        break;
+    case kBitFields:
+    case kAlphaBitFields: {
+        if (os2) return KERV_UNSUPPORTED_VARIANT;  // OS/2 Huffman 1D
+        if (bitCount != 16 && bitCount != 32) return KERV_CORRUPT_FILE;
+        const uint8_t* m = hsize >= 52 ? hdr + 40 : in.at(base + hsize, 12);
+        if (!m) return KERV_CORRUPT_FILE;
+        r = MakeChannel(Le32(m)), g = MakeChannel(Le32(m + 4)), b = MakeChannel(Le32(m + 8));
+        fields = true;
+        break;
+    }
+    default: return KERV_UNSUPPORTED_VARIANT;  // embedded JPEG/PNG, OS/2 RLE24
+    }
+    if ((compression == kRLE8 || compression == kRLE4) && topDown) return KERV_CORRUPT_FILE;
+
+    const int outBits = fields ? 24 : static_cast<int>(bitCount);
+    uint32_t colours = 0;
+    if (outBits <= 8) {
+        const uint32_t full = 1u << outBits;
+        colours = (clrUsed == 0 || clrUsed > full) ? full : clrUsed;
+    }
+    KOwnedHandle out;
+    if (KervErrorCode e = NewOutputDIB(uint32_t(width), uint32_t(height), outBits, colours, &out)) return e;
+    {
+    DIBLock d(out.get());
+    if (!d) return KERV_NO_MEMORY;
+    BITMAPINFOHEADER* oh = d.header();
+    oh->biXPelsPerMeter = std::max(xppm, 0);
+    oh->biYPelsPerMeter = std::max(yppm, 0);
+
+    // Palette: right after the header (and the bit masks of a 40-byte one).
+    size_t palOffset = base + hsize;
+    if (hsize == 40 && (compression == kBitFields || compression == kAlphaBitFields))
+        palOffset += compression == kBitFields ? 12 : 16;
+    const size_t entry = core ? 3 : 4;
+    if (colours) {
+        const uint8_t* p = in.at(palOffset, colours * entry);
+        if (!p) return KERV_CORRUPT_FILE;
+        RGBQUAD* pal = d.palette();
+        for (uint32_t i = 0; i < colours; ++i)
+            pal[i] = {p[i * entry], p[i * entry + 1], p[i * entry + 2], 0};
+    }
+    if (pixelOffset == 0 || pixelOffset < palOffset) pixelOffset = palOffset + colours * entry;
+    if (!in.seek(pixelOffset)) return KERV_CORRUPT_FILE;
+
+    const int32_t w = static_cast<int32_t>(width), ht = static_cast<int32_t>(height);
+    const uint32_t stride = d.stride();
+    if (compression == kRLE8 || compression == kRLE4) {
+        if (KervErrorCode e = DecodeRLE(in, oh, compression == kRLE4, req.status)) return e;
+    } else {
+        const uint32_t srcStride = DIBStride(bitCount, uint32_t(w));
+        const uint64_t need = uint64_t(srcStride) * uint32_t(ht);
+        const uint8_t* src = need <= in.left() ? in.take(size_t(need)) : nullptr;
+        if (!src) return KERV_CORRUPT_FILE;
+        const bool quiet = !req.status || !req.status->progress;
+        RowProgress progress(req.status, ht);
+        if (!fields && !topDown && quiet) {
+            std::memcpy(d.bits(), src, size_t(stride) * uint32_t(ht));
+        } else {
+            for (int32_t i = 0; i < ht; ++i) {
+                if (progress.step(i)) return KERV_STOPPED;
+                const uint8_t* s = src + size_t(i) * srcStride;
+                uint8_t* o = d.row(topDown ? ht - 1 - i : i);
+                if (!fields) {
+                    std::memcpy(o, s, stride);
+                } else if (bitCount == 16) {
+                    for (int32_t x = 0; x < w; ++x) {
+                        const uint32_t px = Le16(s + 2 * x);
+                        o[3 * x] = Extract(px, b), o[3 * x + 1] = Extract(px, g), o[3 * x + 2] = Extract(px, r);
+                    }
+                } else {
+                    for (int32_t x = 0; x < w; ++x) {
+                        const uint32_t px = Le32(s + 4 * x);
+                        o[3 * x] = Extract(px, b), o[3 * x + 1] = Extract(px, g), o[3 * x + 2] = Extract(px, r);
+                    }
+                }
+            }
+        }
+        progress.end();
+    }
+    ClampPaletteIndexes(oh);
+    if (info) {
+        AttributesFromDIB(oh, &info->attributes);
+        info->options.format = base ? 1 : 6;
+        info->options.variant = os2 ? 10 : 11;
+        info->options.compression = (compression == kRLE8 || compression == kRLE4) ? 7 : 1;
+    }
+    }
+    *dib = out.release();
+    return KERV_OK;
+}
+
+namespace {
+
+// One row of 8-bit indexes as RLE8: runs of equal bytes as (count, value),
+// stretches of 3 or more mixed bytes in absolute mode.
+void EncodeRowRLE8(const uint8_t* row, int32_t w, std::vector<uint8_t>* o) {
+    int32_t x = 0;
+    while (x < w) {
+        int32_t run = 1;
+        while (x + run < w && run < 255 && row[x + run] == row[x]) ++run;
+        if (run >= 2) {
+            o->push_back(static_cast<uint8_t>(run));
+            o->push_back(row[x]);
+            x += run;
+            continue;
+        }
+        // Literal stretch: up to the next pair of equal bytes.
+        int32_t lit = 1;
+        while (x + lit < w && lit < 255 && !(x + lit + 1 < w && row[x + lit] == row[x + lit + 1])) ++lit;
+        if (lit < 3) {
+            for (int32_t i = 0; i < lit; ++i) {
+                o->push_back(1);
+                o->push_back(row[x + i]);
+            }
+        } else {
+            o->push_back(0);
+            o->push_back(static_cast<uint8_t>(lit));
+            o->insert(o->end(), row + x, row + x + lit);
+            if (lit & 1) o->push_back(0);
+        }
+        x += lit;
+    }
+}
+
+// RLE4 over nibbles: runs of one nibble value as (count, v << 4 | v),
+// mixed stretches in absolute mode.
+void EncodeRowRLE4(const uint8_t* row, int32_t w, std::vector<uint8_t>* o) {
+    auto nib = [&](int32_t x) { return (x & 1) ? row[x >> 1] & 15 : row[x >> 1] >> 4; };
+    int32_t x = 0;
+    while (x < w) {
+        int32_t run = 1;
+        while (x + run < w && run < 255 && nib(x + run) == nib(x)) ++run;
+        if (run >= 2) {
+            o->push_back(static_cast<uint8_t>(run));
+            o->push_back(static_cast<uint8_t>(nib(x) * 17));
+            x += run;
+            continue;
+        }
+        int32_t lit = 1;
+        while (x + lit < w && lit < 254 && !(x + lit + 1 < w && nib(x + lit) == nib(x + lit + 1))) ++lit;
+        if (lit < 3) {
+            for (int32_t i = 0; i < lit; ++i) {
+                o->push_back(1);
+                o->push_back(static_cast<uint8_t>(nib(x + i) << 4));
+            }
+        } else {
+            o->push_back(0);
+            o->push_back(static_cast<uint8_t>(lit));
+            const int32_t bytes = (lit + 1) / 2;
+            for (int32_t i = 0; i < bytes; ++i) {
+                const int hi = nib(x + 2 * i), lo = (2 * i + 1 < lit) ? nib(x + 2 * i + 1) : 0;
+                o->push_back(static_cast<uint8_t>(hi << 4 | lo));
+            }
+            if (bytes & 1) o->push_back(0);
+        }
+        x += lit;
+    }
+}
+
+}  // namespace
+
+KervErrorCode EncodeBMP(const EncodeRequest& req, std::vector<uint8_t>* out) {
+    if (!out || !req.dib) return KERV_INVALID_PARAM;
+    DIBLock d(req.dib);
+    if (!d) return KERV_INVALID_PARAM;
+    if (!IsUsableDIB(d.header(), KML_GlobalSize(req.dib))) return KERV_INVALID_PARAM;
+    const BITMAPINFOHEADER* h = d.header();
+    const int bits = h->biBitCount;
+    const int32_t w = h->biWidth, ht = h->biHeight;
+    const uint32_t stride = d.stride();
+    const FormatOptions* opt = req.info ? &req.info->options : nullptr;
+    const bool os2 = opt && opt->variant == 10;
+    const bool rle = !os2 && opt && opt->compression == 7 && (bits == 4 || bits == 8);
+    if (os2 && (w > 0xFFFF || ht > 0xFFFF)) return KERV_INVALID_PARAM;
+
+    const uint32_t colours = bits <= 8 ? (os2 ? 1u << bits : DIBPaletteEntries(h)) : 0;
+    const uint32_t palBytes = colours * (os2 ? 3 : 4);
+    const uint32_t hsize = os2 ? 12 : 40;
+    const uint32_t pixelOffset = 14 + hsize + palBytes;
+    const uint64_t rawBytes = uint64_t(stride) * uint32_t(ht);
+    out->clear();
+    out->reserve(pixelOffset + (rle ? size_t(rawBytes / 2) : size_t(rawBytes)));
+    out->resize(pixelOffset);
+    uint8_t* p = out->data();
+    p[0] = 'B', p[1] = 'M';
+    Set32(p + 10, pixelOffset);
+    Set32(p + 14, hsize);
+    if (os2) {
+        Set16(p + 18, uint32_t(w));
+        Set16(p + 20, uint32_t(ht));
+        Set16(p + 22, 1);
+        Set16(p + 24, uint32_t(bits));
+    } else {
+        const int32_t ppm = EncodePelsPerMeter(req, h);
+        const int32_t yppm = (req.info && PelsPerMeter(req.info->attributes) > 0) || h->biYPelsPerMeter <= 0
+                                 ? ppm
+                                 : h->biYPelsPerMeter;
+        Set32(p + 18, uint32_t(w));
+        Set32(p + 22, uint32_t(ht));
+        Set16(p + 26, 1);
+        Set16(p + 28, uint32_t(bits));
+        Set32(p + 30, rle ? (bits == 8 ? kRLE8 : kRLE4) : kRGB);
+        Set32(p + 38, uint32_t(ppm));
+        Set32(p + 42, uint32_t(yppm));
+        Set32(p + 46, colours);
+        Set32(p + 50, bits <= 8 ? std::min(h->biClrImportant, colours) : 0);
+    }
+    const RGBQUAD* pal = d.palette();
+    const uint32_t have = bits <= 8 ? DIBPaletteEntries(h) : 0;
+    uint8_t* pp = p + 14 + hsize;
+    for (uint32_t i = 0; i < colours; ++i) {
+        const RGBQUAD c = i < have ? pal[i] : RGBQUAD{0, 0, 0, 0};
+        *pp++ = c.rgbBlue, *pp++ = c.rgbGreen, *pp++ = c.rgbRed;
+        if (!os2) *pp++ = 0;
+    }
+    RowProgress progress(req.status, ht);
+    if (rle) {
+        for (int32_t r = 0; r < ht; ++r) {
+            if (progress.step(r)) return KERV_STOPPED;
+            if (bits == 8) EncodeRowRLE8(d.row(r), w, out);
+            else EncodeRowRLE4(d.row(r), w, out);
+            out->push_back(0);
+            out->push_back(r + 1 < ht ? 0 : 1);  // end of line; end of bitmap after the last
+        }
+        Set32(out->data() + 34, uint32_t(out->size() - pixelOffset));
+    } else {
+        const bool quiet = !req.status || !req.status->progress;
+        if (quiet) {
+            out->insert(out->end(), d.bits(), d.bits() + rawBytes);
+        } else {
+            for (int32_t r = 0; r < ht; ++r) {
+                if (progress.step(r)) return KERV_STOPPED;
+                out->insert(out->end(), d.row(r), d.row(r) + stride);
+            }
+        }
+        if (!os2) Set32(out->data() + 34, uint32_t(rawBytes));
+    }
+    progress.end();
+    Set32(out->data() + 2, out->size() > 0xFFFFFFFFu ? 0 : uint32_t(out->size()));
+    return KERV_OK;
+}

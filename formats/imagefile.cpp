@@ -1,0 +1,327 @@
+#include "formats/imagefile.h"
+
+#include "core/errors.h"
+#include "formats/codec_registry.h"
+#include "formats/dibroutines.h"
+#include "formats/format_table.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int IDS_READING = 1790;  // "Reading "
+constexpr int IDS_WRITING = 1791;  // "Writing "
+
+bool IsPnmSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The extension of the file name (after the last "/"), without the dot.
+std::string Extension(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot <= start) return "";
+    return path.substr(dot + 1);
+}
+
+bool PathMissing(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) return false;
+    return errno == ENOENT || errno == ENOTDIR;
+}
+
+// The whole file in a memory-manager block. 0, 201, 207, 211, 102 or 206.
+KervErrorCode LoadFile(const std::string& path, KBuffer* buf, size_t* size) {
+    *size = 0;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return PathMissing(path) ? KERV_FILE_MISSING : KERV_FILE_OPEN;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return KERV_FILE_CHECK;
+    }
+    if (st.st_size == 0) {
+        close(fd);
+        return KERV_FILE_OPEN;
+    }
+    if (uint64_t(st.st_size) > KML_MaxBlockSize()) {
+        close(fd);
+        return KERV_IMAGE_TOO_LARGE;
+    }
+    const size_t n = size_t(st.st_size);
+    if (!buf->allocate(n, KMEM_MOVEABLE)) {
+        close(fd);
+        return KERV_NO_MEMORY;
+    }
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = read(fd, buf->data() + done, n - done);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        done += size_t(r);
+    }
+    close(fd);
+    if (done == 0) return KERV_FILE_OPEN;
+    *size = done;  // a file that shrank meanwhile is decoded as it is now
+    return KERV_OK;
+}
+
+const ReadableFormatEntry* Decodable(int libraryValue) {
+    const ReadableFormatEntry* e = FindReadableFormat(libraryValue);
+    return (e && e->enabled() && DecoderFor(libraryValue)) ? e : nullptr;
+}
+
+KervErrorCode Decode(int libraryValue, const uint8_t* data, size_t size, StatusControlBlock* status,
+                     KHANDLE* dib, ImageFileInfo* info) {
+    DecodeRequest req;
+    req.data = data;
+    req.size = size;
+    req.status = status;
+    LoadFormatSettings("Decoding", libraryValue, &req.options);
+    *info = ImageFileInfo{};
+    const KervErrorCode e = DecoderFor(libraryValue)(req, dib, info);
+    if (e != KERV_OK && *dib) {  // a decoder must not leave an image behind on failure
+        KML_GlobalFree(*dib);
+        *dib = nullptr;
+    }
+    if (e == KERV_OK) info->options.format = libraryValue;
+    return e;
+}
+
+// Writes bytes to a temporary file in the target's folder, then renames it
+// over the target.
+KervErrorCode WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string tmpl = dir + "/tmpXXXXXXtmp";
+    const int fd = mkstemps(tmpl.data(), 3);
+    if (fd < 0) return KERV_WRITE_FAILED;
+    bool ok = true;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += size_t(n);
+    }
+    // Files get the permissions a new file would (the temporary one is 0600).
+    const mode_t mask = umask(0);
+    umask(mask);
+    if (ok && fchmod(fd, 0666 & ~mask) != 0) ok = false;
+    if (close(fd) != 0) ok = false;
+    if (ok && std::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
+    if (!ok) {
+        std::remove(tmpl.c_str());
+        return KERV_WRITE_FAILED;
+    }
+    return KERV_OK;
+}
+
+}  // namespace
+
+int ImageTypeByContent(const uint8_t* p, size_t n) {
+    auto starts = [&](const char* sig, size_t len) { return n >= len && std::memcmp(p, sig, len) == 0; };
+    if (starts("BM", 2)) return 1;
+    if (starts("\x89PNG\r\n\x1a\n", 8)) return 28;
+    if (starts("\xFF\xD8\xFF", 3)) return 17;
+    if (starts("GIF87a", 6) || starts("GIF89a", 6)) return 10;
+    if (starts("II*\0", 4) || starts("MM\0*", 4)) return 36;
+    if (n >= 3 && p[0] == 'P' && p[1] >= '1' && p[1] <= '6' && (IsPnmSpace(p[2]) || p[2] == '#')) {
+        const int kind = (p[1] - '1') % 3;
+        return kind == 0 ? 22 : kind == 1 ? 25 : 29;
+    }
+    if (n >= 128 && p[0] == 0x0A && p[1] <= 5 && p[1] != 1 && p[2] <= 1 &&
+        (p[3] == 1 || p[3] == 2 || p[3] == 4 || p[3] == 8))
+        return 24;
+    // TGA has no signature at the start; version 2 files end with one.
+    if (n >= 18 + 26 && std::memcmp(p + n - 18, "TRUEVISION-XFILE.", 17) == 0) return 35;
+    return 0;
+}
+
+KervErrorCode ReadImageFile(const std::string& path, int* format, KHANDLE* dib,
+                            StatusControlBlock* status, ImageFileInfo* info) {
+    if (format) *format = 0;
+    if (!dib || *dib) return KERV_INVALID_PARAM;
+    if (status && (!status->progress || !status->setStatusText)) return KERV_INVALID_PARAM;
+    if (status) status->setStatusText(status, (LoadString(IDS_READING) + path).c_str());
+
+    KBuffer buf;
+    size_t size = 0;
+    if (KervErrorCode e = LoadFile(path, &buf, &size)) return e;
+    const uint8_t* data = buf.data();
+
+    // Contents first, then the extension.
+    int value = ImageTypeByContent(data, size);
+    if (!Decodable(value)) value = 0;
+    const std::string ext = Extension(path);
+    const ReadableFormatEntry* byExt = FindReadableFormatByExtension(ext);
+    if (value == 0 && byExt && Decodable(byExt->libraryValue)) value = byExt->libraryValue;
+    if (value == 0) return KERV_UNKNOWN_FORMAT;
+    if (format) *format = value;
+
+    ImageFileInfo found;
+    KervErrorCode e = Decode(value, data, size, status, dib, &found);
+    // A file whose contents fooled the detection may still be what its
+    // extension says.
+    if (e != KERV_OK && e != KERV_STOPPED && e != KERV_NO_MEMORY && byExt &&
+        byExt->libraryValue != value && DecoderFor(byExt->libraryValue) != DecoderFor(value) &&
+        Decodable(byExt->libraryValue)) {
+        const KervErrorCode e2 = Decode(byExt->libraryValue, data, size, status, dib, &found);
+        if (e2 == KERV_OK) {
+            value = byExt->libraryValue;
+            if (format) *format = value;
+        }
+        e = e2 == KERV_OK ? KERV_OK : e;
+    }
+    if (e == KERV_OK) {
+        if (info) *info = found;
+        return KERV_OK;
+    }
+    if (e == KERV_STOPPED || e == KERV_INVALID_PARAM || e == KERV_NO_MEMORY) return e;
+    if (PathMissing(path)) return KERV_FILE_MISSING;
+    if (access(path.c_str(), R_OK) != 0) return KERV_FILE_OPEN;
+    return e;
+}
+
+bool BuildOutputInfo(KHANDLE dib, int id, int subType, const OutputOptions& o, ImageFileInfo* info) {
+    const OutputFormatEntry* f = FindOutputFormat(id);
+    if (!f || !info) return false;
+    *info = ImageFileInfo{};
+    info->transparentIndex = KERV_NO_TRANSPARENCY;
+    FormatOptions& opt = info->options;
+    opt.format = f->libraryValue;
+    switch (id) {
+    case 1:
+    case 4:
+        opt.variant = subType == 0 ? 10 : 11;
+        opt.compression = subType == 2 ? 7 : 1;
+        break;
+    case 5:
+    case 29:
+    case 30:
+        opt.monochrome = subType == 0 || subType == 1;
+        opt.preview = subType == 1 || subType == 3;
+        break;
+    case 6:
+        opt.variant = subType <= 1 ? 40 : 41;
+        opt.interlace = subType == 0 || subType == 2;
+        break;
+    case 7:
+    case 11: opt.compression = subType == 0 ? 2 : 1; break;
+    case 9:
+    case 10:
+        opt.variant = subType == 1 ? 71 : 70;
+        opt.compressionFactor = int16_t(o.compression);
+        break;
+    case 12: opt.header = subType == 1; break;
+    case 14:
+    case 17:
+    case 20: opt.variant = subType == 1 ? 91 : 90; break;
+    case 16: opt.variant = subType == 1 ? 81 : subType == 2 ? 82 : 80; break;
+    case 19: opt.interlace = subType == 1; break;  // the "Interlaced" sub-type
+    case 23: opt.variant = subType == 1 ? 101 : 100; break;
+    case 24:
+        opt.compression = (subType == 0 || subType == 2 || subType == 4) ? 2 : 1;
+        opt.depth = subType <= 1 ? 8 : subType <= 3 ? 16 : 24;
+        break;
+    case 25: {
+        static constexpr int kTif[] = {3, 5, 9, 7, 1};
+        opt.compression = kTif[ClampSubType(25, subType)];
+        opt.planes = o.planeEncoding;
+        break;
+    }
+    case 27: opt.variant = subType == 1 ? 131 : subType == 2 ? 132 : 130; break;
+    case 31:
+        opt.compression = subType == 0 ? 2 : 1;
+        opt.compressionFactor = int16_t(o.compression);
+        break;
+    case 32: {
+        static constexpr int kQzm[] = {7, 8, 1};
+        opt.compression = kQzm[ClampSubType(32, subType)];
+        opt.version = o.qzmVersion == 0 ? 4 : o.qzmVersion == 2 ? 5 : 3;
+        break;
+    }
+    case 33:
+    case 34: opt.planes = subType == 1 ? 3 : 2; break;
+    default: break;
+    }
+
+    // Resolution, for the formats whose options page sets it.
+    if (id == 9 || id == 10 || id == 16 || id == 25 || id == 27 || id == 32) {
+        SGraphicAttributes& a = info->attributes;
+        if (!o.maintainDPI) {
+            a.resolution = o.dpi;
+            a.resolutionUnit = 1;
+        } else if (o.sourceInfo && o.sourceInfo->attributes.resolutionUnit != 0 &&
+                   o.sourceInfo->attributes.resolution > 0) {
+            a = o.sourceInfo->attributes;
+        } else {
+            a.resolution = 72.0;
+            a.resolutionUnit = 1;
+        }
+    }
+
+    // Transparency, for GIF and PNG.
+    if (id == 6 || id == 19) {
+        uint16_t index = KERV_NO_TRANSPARENCY;
+        if (o.transparencyType == 0 || o.transparencyType == 3) {
+            if (o.transparencyIndex >= 0 && o.transparencyIndex <= 255) index = uint16_t(o.transparencyIndex);
+        } else if (o.transparencyType == 2 && dib) {
+            uint8_t r = GetRValue(o.transparentColor), g = GetGValue(o.transparentColor),
+                    b = GetBValue(o.transparentColor);
+            const int16_t found = LocateColorInPal(dib, &r, &g, &b, false);
+            if (found >= 0 && found <= 255) index = uint16_t(found);
+        }
+        info->transparentIndex = index;
+    }
+
+    // Per-format adjustments.
+    if ((f->libraryValue == 1 || f->libraryValue == 6) && opt.variant == 10) opt.compression = 1;
+    if (f->libraryValue == 10) {
+        if (opt.variant == 40) info->transparentIndex = KERV_NO_TRANSPARENCY;  // 87a has none
+        else opt.variant = 41;
+    }
+    if (f->libraryValue == 28) opt.pngAlphaMode = 5;
+    if (f->libraryValue == 36 && (opt.compression == 3 || opt.compression == 5)) opt.planes = 0;
+    return true;
+}
+
+KervErrorCode WriteImageFile(const std::string& path, KHANDLE dib, int id, int subType,
+                             const OutputOptions& options, StatusControlBlock* status) {
+    const OutputFormatEntry* f = FindOutputFormat(id);
+    if (!f || !dib || path.empty()) return KERV_INVALID_PARAM;
+    if (!IsOutputFormatWritable(id)) return KERV_FORMAT_NOT_WRITABLE;
+    const EncodeFunc encoder = EncoderFor(f->libraryValue);
+    if (!encoder) return KERV_FORMAT_NOT_WRITABLE;
+    {
+        DIBLock d(dib);
+        if (!d || !IsUsableDIB(d.header(), KML_GlobalSize(dib))) return KERV_INVALID_PARAM;
+    }
+    ImageFileInfo info;
+    BuildOutputInfo(dib, id, subType, options, &info);
+    if (status && status->setStatusText) {
+        const size_t slash = path.rfind('/');
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        status->setStatusText(status, (LoadString(IDS_WRITING) + name).c_str());
+    }
+
+    KHANDLE converted = nullptr;
+    if (KervErrorCode e = ConvertForEncoder(nullptr, dib, f->libraryValue, info.options, &converted)) return e;
+    KOwnedHandle convertedOwner(converted);
+    EncodeRequest req;
+    req.dib = converted ? converted : dib;
+    req.info = &info;
+    req.status = status;
+    std::vector<uint8_t> bytes;
+    if (KervErrorCode e = encoder(req, &bytes)) return e;
+    convertedOwner.reset();
+    return WriteAtomically(path, bytes);
+}
