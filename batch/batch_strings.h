@@ -59,8 +59,6 @@ inline constexpr int ListRequired = 6054;
 inline constexpr int LogNotSaved = 6060;  // %s reason
 
 inline constexpr int InvalidCommandLine = 6070;
-inline constexpr int ScriptNotLoaded = 6071;  // %s reason
-inline constexpr int OutputOptionsRequired = 6072;
 
 inline constexpr int ConsoleUsage = 6100;
 inline constexpr int ConsoleVersion = 6101;  // %s version

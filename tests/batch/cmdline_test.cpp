@@ -129,3 +129,30 @@ TEST(CommandLine, ImageListNames) {
 }
 
 }  // namespace
+
+#include "batch/batch_mode.h"
+
+namespace {
+
+TEST(CommandLine, InputSpecFolders) {
+    struct {
+        const char* spec;
+        const char* folder;
+        const char* pattern;
+    } cases[] = {
+        {"*.tif", "/work/here", "*.tif"},
+        {"in/*.tif", "/work/here/in", "*.tif"},
+        {"./in/a b.png", "/work/here/in", "a b.png"},
+        {"/data/x/*.jpg", "/data/x", "*.jpg"},
+        {"/top.bmp", "/", "top.bmp"},
+        {"../up/*.*", "/work/here/../up", "*.*"},
+    };
+    for (const auto& c : cases) {
+        std::string folder, pattern;
+        ResolveInputSpec(c.spec, "/work/here", &folder, &pattern);
+        EXPECT_EQ(folder, c.folder) << c.spec;
+        EXPECT_EQ(pattern, c.pattern) << c.spec;
+    }
+}
+
+}  // namespace

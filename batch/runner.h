@@ -1,0 +1,130 @@
+// The batch runner: applies a script to every file of a batch list.
+//
+//   for each listed file:  read -> every script command -> overwrite rule
+//                          -> compatibility check -> write -> "CURRENT.LOG"
+//
+// Per-file failures are logged (and shown when the run is not unattended)
+// and the run goes on with the next file. Only the user's abort, Cancel in
+// the overwrite question, or a batch list that cannot be opened end a run
+// early. An abort leaves no partial output: the writer replaces a file only
+// once it is complete.
+#pragma once
+
+#include "batch/batch_log.h"
+#include "batch/batch_window.h"
+#include "batch/output_options.h"
+#include "core/dib.h"
+#include "core/errors.h"
+#include "core/kmem.h"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CScript;
+
+// Builds the palette of "Apply Fully Optimized Palette" from every file of a
+// run (the optimum-palette scan). Provided by the colour-reduction code.
+class OptimumPaletteBuilder {
+  public:
+    virtual ~OptimumPaletteBuilder() = default;
+    // colours: the command's P0; the other arguments its palette slots.
+    virtual KervErrorCode begin(int colours, int includeWindowsColours, int kind) = 0;
+    virtual KervErrorCode addImage(KHANDLE dib, StatusControlBlock* status) = 0;
+    // Fills up to 256 entries; *count receives the number made.
+    virtual KervErrorCode finish(RGBQUAD* palette, int* count) = 0;
+};
+
+// Everything a run needs besides the script, filled by the run's set-up.
+struct BatchRunState {
+    std::string batchListPath;
+    // 1: each line is a full path; 0: a name inside inputFolder.
+    int listMode = 1;
+    std::string inputFolder;
+    OutputSettings output;
+    // Errors are only logged; otherwise they are shown too.
+    bool unattended = true;
+    // The list may start with the image-list header line "BRL".
+    bool headerSkip = false;
+    // 2 for a run started from the command line.
+    int commandLineMode = 0;
+    // The batch list is a temporary file to delete when the run ends.
+    bool deleteListAfterRun = false;
+    // Command-line options: close the window at the end unless keepOpen;
+    // save the log to logPath (reporting errors) when it is set.
+    bool keepOpen = false;
+    std::string logPath;
+    // Where "CURRENT.LOG" goes; empty for none.
+    std::string currentLogPath;
+};
+
+class BatchRunner {
+  public:
+    enum RunState { Idle = 0, Running = 1, Scanning = 2 };
+
+    BatchRunner(CScript& script, BatchWindow& window, BatchRunState state,
+                OptimumPaletteBuilder* paletteBuilder = nullptr);
+    ~BatchRunner();
+    BatchRunner(const BatchRunner&) = delete;
+    BatchRunner& operator=(const BatchRunner&) = delete;
+
+    // 1 when the run took place (even if it was aborted), 0 when the batch
+    // list could not be opened.
+    int RunConversion();
+    // The same walk for a print script: no output, no overwrite rule; a file
+    // counts as done when its script completed.
+    int RunPrint();
+
+    int fileCount() const { return fileCount_; }
+    int successCount() const { return successCount_; }
+    bool aborted() const { return aborted_; }
+    RunState runState() const { return runState_; }
+    const BatchLog& log() const { return log_; }
+
+  private:
+    enum class FileOutcome { Done, NotDone, Abort, DoneThenAbort };
+
+    void beginRun();
+    bool loadWatermarks();
+    bool scanForOptimumPalette();
+    bool openList(std::vector<std::string>* lines);
+    FileOutcome processFile(const std::string& line, int i, int n, bool print);
+    // The script on one image: false when the user aborted or skipped.
+    bool runCommands(KOwnedHandle& dib, const std::string& inputPath);
+    void afterLoop(bool print);
+    void endRun();
+
+    int onProgress(StatusControlBlock* s);
+    // Resolves pending Abort and Escape requests with the user.
+    void resolveRequests();
+    // Starts a file: clears the skip and stop flags unless the run is aborted.
+    void resetFileFlags();
+    void reportError(const std::string& text);
+    void logReadError(KervErrorCode code);
+    void saveCurrentLog();
+
+    CScript& script_;
+    BatchWindow& window_;
+    BatchRunState state_;
+    OptimumPaletteBuilder* paletteBuilder_;
+    BatchLog log_;
+    StatusControlBlock status_;
+    RunState runState_ = Idle;
+
+    bool stopNow_ = false;
+    bool aborted_ = false;
+    bool skipped_ = false;
+    OverwriteAnswer lastAnswer_ = OverwriteAnswer::Yes;
+
+    std::vector<KOwnedHandle> watermarks_;
+    std::array<RGBQUAD, 256> optimumPalette_{};
+    int optimumCount_ = 0;
+
+    int fileCount_ = 0;
+    int successCount_ = 0;
+};
+
+// Splits a path at its last "/": folder (without the "/"; "." when there is
+// none, "/" for the root) and file name.
+void SplitPath(const std::string& path, std::string* folder, std::string* name);

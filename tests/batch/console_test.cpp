@@ -1,0 +1,249 @@
+// The console program itself: arguments, exit status, standard output and
+// error, Ctrl-C.
+#include "batch/image_list.h"
+#include "formats/imagefile.h"
+#include "script/commands.h"
+#include "script/script.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using brellix::test::MakeRandomDIB;
+using brellix::test::ReadFileBytes;
+using brellix::test::TempDir;
+
+namespace {
+
+struct Result {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out, err;
+};
+
+// Runs brellix-batch in `cwd` with its own settings file and state folder.
+// With interruptAfter, SIGINT is sent once standard output holds that text.
+Result RunBatch(const std::vector<std::string>& args, const fs::path& cwd,
+           const std::string& interruptAfter = "") {
+    int outPipe[2], errPipe[2];
+    EXPECT_EQ(pipe(outPipe), 0);
+    EXPECT_EQ(pipe(errPipe), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        close(outPipe[0]), close(errPipe[0]);
+        if (chdir(cwd.c_str()) != 0) _exit(99);
+        setenv("BRELLIX_CONFIG", (cwd / "config/Brellix.conf").c_str(), 1);
+        setenv("XDG_STATE_HOME", (cwd / "state").c_str(), 1);
+        setenv("TMPDIR", cwd.c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>(BRELLIX_BATCH_PATH)};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(BRELLIX_BATCH_PATH, argv.data());
+        _exit(98);
+    }
+    close(outPipe[1]), close(errPipe[1]);
+    fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
+    fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
+    Result r;
+    bool interrupted = false, outOpen = true, errOpen = true;
+    while (outOpen || errOpen) {
+        char buf[4096];
+        bool any = false;
+        for (auto [fd, dst, open] : {std::tuple{outPipe[0], &r.out, &outOpen},
+                                     std::tuple{errPipe[0], &r.err, &errOpen}}) {
+            if (!*open) continue;
+            ssize_t n = read(fd, buf, sizeof buf);
+            if (n > 0) dst->append(buf, static_cast<size_t>(n)), any = true;
+            else if (n == 0) *open = false;
+        }
+        if (!interruptAfter.empty() && !interrupted && r.out.find(interruptAfter) != std::string::npos) {
+            kill(pid, SIGINT);
+            interrupted = true;
+        }
+        if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    close(outPipe[0]), close(errPipe[0]);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return r;
+}
+
+void WriteText(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+void WriteImage(const fs::path& p, int w, int h, uint32_t seed) {
+    KOwnedHandle dib(MakeRandomDIB(w, h, 24, seed));
+    ASSERT_EQ(WriteImageFile(p.string(), dib.get(), 1, 1, OutputOptions{}), KERV_OK);
+}
+
+// "Change to 16.7 Mil colors", "Mirror Image", "Set Output Options" (PNG, out/).
+void WriteScript(const fs::path& p, int outputId = 19, bool withOutput = true) {
+    CScript s;
+    s.InsertCommand(std::make_unique<CScriptCommand>(CMD_TO_TRUE_COLOR), -1);
+    s.InsertCommand(std::make_unique<CScriptCommand>(CMD_MIRROR), -1);
+    if (withOutput) {
+        auto o = std::make_unique<CScriptCommand>(CMD_SET_OUTPUT_OPTIONS);
+        o->m_nParam[0] = outputId - 1;
+        o->m_nParam[1] = outputId == 6 ? 3 : 0;
+        o->m_strParam[0] = "out";
+        s.InsertCommand(std::move(o), -1);
+    }
+    std::string message;
+    ASSERT_TRUE(s.Save(p.string(), &message)) << message;
+}
+
+int CountLines(const std::string& text, const std::string& line) {
+    int n = 0;
+    size_t pos = 0;
+    while ((pos = text.find(line + "\n", pos)) != std::string::npos) ++n, pos += line.size();
+    return n;
+}
+
+TEST(Console, HelpAndVersion) {
+    TempDir dir;
+    Result h = RunBatch({"--help"}, dir.path());
+    EXPECT_EQ(h.status, 0);
+    EXPECT_NE(h.out.find("Usage: brellix-batch"), std::string::npos);
+    Result v = RunBatch({"--version"}, dir.path());
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.out.rfind("brellix-batch ", 0), 0u);
+    Result none = RunBatch({}, dir.path());
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("Usage:"), std::string::npos);
+}
+
+TEST(Console, InvalidCommandLines) {
+    TempDir dir;
+    const std::string msg =
+        "An invalid set of command line parameters was specified.  Please refer to the printed or "
+        "online documentation for assistance.";
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"/r", "demo"}, {"demo", "/@"}, {"demo", "-@", "l.brl", "*.bmp"}, {"demo", "-x"},
+             {"demo", "a.bmp", "b.bmp"}}) {
+        Result r = RunBatch(args, dir.path());
+        EXPECT_EQ(r.status, 2) << args[0] << " " << args[1];
+        EXPECT_NE(r.err.find(msg), std::string::npos) << r.err;
+    }
+    // Two plain names are what an unquoted pattern becomes: a hint says so.
+    EXPECT_NE(RunBatch({"demo", "a.bmp", "b.bmp"}, dir.path()).err.find("quote"), std::string::npos);
+}
+
+TEST(Console, ListsTheScriptWithoutRun) {
+    TempDir dir;
+    WriteScript(dir / "demo.ksc");
+    Result r = RunBatch({"demo"}, dir.path());  // ".ksc" is added
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("1. Change to 16.7 Mil colors (24 bit)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2. Mirror Image"), std::string::npos);
+    EXPECT_NE(r.out.find("3. Set Output Options"), std::string::npos);
+    EXPECT_NE(r.out.find("File Type:"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "out"));
+
+    Result missing = RunBatch({"nosuch", "-r"}, dir.path());
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("The script could not be loaded because No such file or directory"),
+              std::string::npos)
+        << missing.err;
+}
+
+TEST(Console, RunsAndReportsItsExitStatus) {
+    TempDir dir;
+    WriteScript(dir / "demo.ksc");
+    fs::create_directories(dir / "in");
+    WriteImage(dir / "in/a 1.bmp", 20, 10, 1);
+    WriteImage(dir / "in/b.bmp", 20, 10, 2);
+
+    Result r = RunBatch({"demo", "-r", "in/*.bmp", "-l", "run.log"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out/a 1.png"));
+    EXPECT_TRUE(fs::exists(dir / "out/b.png"));
+    EXPECT_NE(r.out.find("Reading " + (dir / "in/a 1.bmp").string() + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2  File(s) successfully converted.\n"), std::string::npos);
+    EXPECT_NE(r.err.find("Processing File 1 of 2"), std::string::npos);
+    // The -l log and CURRENT.LOG hold the same CR LF text as the output.
+    auto log = ReadFileBytes(dir / "run.log");
+    std::string logText(log.begin(), log.end()), crlf;
+    for (char c : r.out) c == '\n' ? crlf += "\r\n" : crlf += c;
+    EXPECT_EQ(logText, crlf);
+    auto current = ReadFileBytes(dir / "state/brellix/CURRENT.LOG");
+    EXPECT_EQ(std::string(current.begin(), current.end()), crlf);
+    // The run's details were recorded.
+    auto conf = ReadFileBytes(dir / "config/Brellix.conf");
+    EXPECT_NE(std::string(conf.begin(), conf.end()).find("[ScriptRun]"), std::string::npos);
+
+    // 24 bits as GIF: nothing written, status 1; with -e the error goes to stderr.
+    WriteScript(dir / "gif.ksc", 6);
+    Result g = RunBatch({"gif.ksc", "-r", "-e", "in/b.bmp"}, dir.path());
+    EXPECT_EQ(g.status, 1);
+    EXPECT_EQ(CountLines(g.out, "The image must be 1,2,4, or 8bpp to save in this format"), 1);
+    EXPECT_NE(g.err.find("The image must be 1,2,4, or 8bpp"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "out/b.gif"));
+
+    // No "Set Output Options": refused.
+    WriteScript(dir / "noout.ksc", 19, false);
+    Result n = RunBatch({"noout.ksc", "-r"}, dir.path());
+    EXPECT_EQ(n.status, 2);
+    EXPECT_NE(n.err.find("does not include a \"Set Output Options\" command"), std::string::npos);
+}
+
+TEST(Console, EmptyAndHeaderOnlyLists) {
+    TempDir dir;
+    WriteScript(dir / "demo.ksc");
+    WriteText(dir / "empty.brl", "BRL\r\n");
+    Result r = RunBatch({"demo", "-r", "-@", "empty.brl"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("Reading"), std::string::npos);
+    EXPECT_NE(r.out.find("0  File(s) successfully converted."), std::string::npos);
+
+    // Given as the script, an image list is listed.
+    WriteText(dir / "two.brl", "BRL\r\n/x/a.bmp\r\n/x/b.bmp\r\n");
+    Result l = RunBatch({"two.brl"}, dir.path());
+    EXPECT_EQ(l.status, 0);
+    EXPECT_NE(l.out.find("  /x/b.bmp\n"), std::string::npos);
+}
+
+TEST(Console, CtrlCAbortsCleanly) {
+    TempDir dir;
+    WriteScript(dir / "demo.ksc");
+    fs::create_directories(dir / "in");
+    for (int i = 0; i < 40; ++i) WriteImage(dir / "in" / ("f" + std::to_string(100 + i) + ".bmp"), 600, 400, i);
+    Result r = RunBatch({"demo", "-r", "in/*.bmp"}, dir.path(), "Reading ");
+    EXPECT_EQ(r.status, 130) << r.out << r.err;
+    EXPECT_NE(r.out.find("User abort. Processing halted.\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("File(s) successfully converted"), std::string::npos);
+    // Only complete files in the output folder, and the log saved.
+    if (fs::exists(dir / "out"))
+        for (const auto& e : fs::directory_iterator(dir / "out")) {
+            KHANDLE dib = nullptr;
+            int format = 0;
+            EXPECT_EQ(ReadImageFile(e.path().string(), &format, &dib, nullptr, nullptr), KERV_OK)
+                << e.path();
+            KML_GlobalFree(dib);
+            EXPECT_EQ(e.path().extension(), ".png") << e.path();
+        }
+    auto log = ReadFileBytes(dir / "state/brellix/CURRENT.LOG");
+    EXPECT_NE(std::string(log.begin(), log.end()).find("User abort. Processing halted.\r\n"),
+              std::string::npos);
+    // No temporary batch list is left behind.
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().filename().string().rfind("tmpbrl", 0), 0u) << e.path();
+}
+
+}  // namespace
