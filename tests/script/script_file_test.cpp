@@ -23,17 +23,31 @@ std::atomic<bool> gTrack{false};
 std::atomic<size_t> gLargest{0};
 }  // namespace
 
-void* operator new(size_t n) {
+namespace {
+void* Allocate(size_t n) noexcept {
     if (gTrack.load(std::memory_order_relaxed)) {
         size_t prev = gLargest.load();
         while (n > prev && !gLargest.compare_exchange_weak(prev, n)) {
         }
     }
-    if (void* p = std::malloc(n ? n : 1)) return p;
+    return std::malloc(n ? n : 1);
+}
+void* AllocateOrThrow(size_t n) {
+    if (void* p = Allocate(n)) return p;
     throw std::bad_alloc();
 }
+}  // namespace
+
+void* operator new(size_t n) { return AllocateOrThrow(n); }
+void* operator new[](size_t n) { return AllocateOrThrow(n); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
+void* operator new[](size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
