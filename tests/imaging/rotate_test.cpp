@@ -327,6 +327,36 @@ TEST(RotateFree, GreyscaleIsTurnedAsIntensities) {
     EXPECT_EQ(PixelAt(turned.get(), 0, 0), 77u) << "a corner is background";
 }
 
+// A free turn just short of 90 degrees looks like the exact quarter turn
+// (up to a one-pixel shift of the centre): it turns the same way.
+TEST(RotateFree, TurnsTheSameWayAsTheExactPath) {
+    KHANDLE h = nullptr;
+    ASSERT_EQ(NewDIB(&h, 40, 20, 24, 0, 0, 0, 0, nullptr), 0);
+    KOwnedHandle src(h);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x) SetPixel(src.get(), x, y, (uint32_t(6 * x) << 16) | (uint32_t(12 * y) << 8));
+    for (int direction : {1, 0}) {
+        KOwnedHandle exact(Rotated(src.get(), 90, direction));
+        KOwnedHandle free(Rotated(src.get(), direction ? 89.9 : 90.1, direction));
+        const auto e = Rows(exact.get()), f = Rows(free.get());
+        ASSERT_EQ(e.size(), f.size());
+        ASSERT_EQ(e[0].size(), f[0].size());
+        long best = -1;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                long diff = 0;
+                for (size_t y = 3; y + 3 < e.size(); ++y)
+                    for (size_t x = 3; x + 3 < e[0].size(); ++x) {
+                        const uint32_t a = e[y][x], b = f[size_t(int(y) + dy)][size_t(int(x) + dx)];
+                        for (int shift : {8, 16}) diff += std::abs(int(a >> shift & 255) - int(b >> shift & 255));
+                    }
+                if (best < 0 || diff < best) best = diff;
+            }
+        // 34 x 14 pixels, two channels: well under two levels per channel.
+        EXPECT_LT(best, 34 * 14 * 2 * 2) << "direction " << direction;
+    }
+}
+
 TEST(RotateFree, AngleReductionAndSign) {
     for (int bits : kDepths) {
         KOwnedHandle src(MakeRandomDIB(29, 17, bits, 8));
