@@ -116,8 +116,8 @@ KervErrorCode LoadDemoScript(CScript& script, std::string* message) {
     std::memcpy(bytes.get(), SCRIPT_SIGNATURE, 17);  // the 18th byte is already zero
 
     std::error_code ec;
-    std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-    if (ec) dir = "/tmp";
+    const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+    if (ec) return kNoTempFile;
     std::string name = (dir / "tmpXXXXXX.tmp").string();
     const int fd = mkstemps(name.data(), 4);
     if (fd < 0) return kNoTempFile;
