@@ -287,7 +287,10 @@ KervErrorCode RotateExact(StatusControlBlock* status, const DIBLock& src, int tu
     KOwnedHandle out(quarter ? NewLikeSource(src, H, W) : NewLikeSource(src, W, H));
     if (!out) return KERV_NO_MEMORY;
     KBuffer scratch;
-    if (bits < 8 && !scratch.allocate(size_t(std::max(W, H)))) return KERV_NO_MEMORY;
+    // The packed depths go through a byte-per-pixel row (4-bit half turns
+    // swap nibbles in place and need none).
+    const bool unpacks = bits == 1 || (bits == 4 && quarter);
+    if (unpacks && !scratch.allocate(size_t(std::max(W, H)))) return KERV_NO_MEMORY;
     DIBLock dst(out.get());
     if (!dst) return KERV_NO_MEMORY;
 

@@ -310,6 +310,33 @@ TEST(RotateFree, PaletteOutputIsNearestEntryOfTrueColourResult) {
     }
 }
 
+// A palette shorter than the depth allows is searched over its own entries.
+TEST(RotateFree, ShortPaletteIsSearchedOverItsEntries) {
+    KOwnedHandle src(AllocDIB(23, 11, 8, 16));
+    ASSERT_TRUE(src);
+    {
+        DIBLock d(src.get());
+        for (int i = 0; i < 16; ++i)
+            d.palette()[i] = RGBQUAD{uint8_t(16 * i), uint8_t(255 - 16 * i), uint8_t(i * i), 0};
+    }
+    for (int y = 0; y < 11; ++y)
+        for (int x = 0; x < 23; ++x) SetPixel(src.get(), x, y, uint32_t(x * 7 + y) % 16);
+    KOwnedHandle wide(ExpandTo24(src.get()));
+    KOwnedHandle turned(Rotated(src.get(), 40, 1, 250, 250, 0));
+    KOwnedHandle reference(Rotated(wide.get(), 40, 1, 250, 250, 0));
+    const BITMAPINFOHEADER o = Header(turned.get());
+    EXPECT_EQ(o.biClrUsed, 16u);
+    DIBLock d(src.get());
+    int wrong = 0;
+    for (int y = 0; y < o.biHeight; ++y)
+        for (int x = 0; x < o.biWidth; ++x) {
+            const uint32_t c = PixelAt(reference.get(), x, y);
+            wrong += PixelAt(turned.get(), x, y) !=
+                     FindNearestPaletteIndex(uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c), d.palette(), 16, 4, nullptr);
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
 // Greyscale is turned as intensities: the same as a grey true-colour image,
 // with the background's blue as its level.
 TEST(RotateFree, GreyscaleIsTurnedAsIntensities) {
@@ -475,6 +502,15 @@ TEST(RotateContract, InvalidParameters) {
     EXPECT_EQ(RotateDIB(nullptr, nullptr, &out, 90, 1, 0, 0, 0, 1), 101);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(RotateDIB(nullptr, src.get(), nullptr, 90, 1, 0, 0, 0, 1), 101);
+    // A compressed pixel array is not read as if it were plain rows.
+    KOwnedHandle packed(MakeRandomDIB(8, 8, 8, 1));
+    DIBLock(packed.get())->biCompression = 1;
+    for (double angle : {90.0, 30.0}) {
+        EXPECT_EQ(RotateDIB(nullptr, packed.get(), &out, angle, 1, 0, 0, 0, 1), 101);
+        EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_EQ(FlipDIB(nullptr, packed.get(), &out), 101);
+    EXPECT_EQ(MirrorDIB(nullptr, packed.get(), &out), 101);
     for (auto op : {FlipDIB, MirrorDIB}) {
         out = reinterpret_cast<KHANDLE>(uintptr_t{1});
         EXPECT_EQ(op(nullptr, nullptr, &out), 101);
