@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 #include <random>
+#include <unistd.h>
 
 using namespace brellix::test;
 
@@ -314,6 +315,33 @@ TEST(ScriptFile, BadLengthsAndCountsAreRefusedWithoutHugeAllocations) {
     EXPECT_TRUE(LoadBytes(dir, ok, &s).ok);
     ASSERT_EQ(s.GetCount(), 1);
     EXPECT_EQ(s.GetCommand(0)->m_strParam[0], c.m_strParam[0]);
+}
+
+// From a pipe the size is unknown: strings are then read in bounded chunks,
+// so a huge length costs only what actually arrives.
+TEST(ScriptFile, UnknownSizeSourceStillBoundsAllocations) {
+    Bytes file = Header(1, 2, 1);
+    CScriptCommand c(CMD_OVERLAY_WATERMARK);
+    PutRecord(file, c);
+    const size_t at = 24 + 52;  // S0's length
+    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(uint32_t{INT32_MAX} >> (8 * i));
+    file.insert(file.end(), 300, 'x');
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], file.data(), file.size()), static_cast<ssize_t>(file.size()));
+    close(fds[1]);
+    CScript s;
+    std::string message;
+    gLargest = 0;
+    gTrack = true;
+    const bool ok = s.Load("/dev/fd/" + std::to_string(fds[0]), nullptr, &message);
+    gTrack = false;
+    close(fds[0]);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(message, kNotAScript);
+    EXPECT_EQ(s.GetCount(), 0);
+    EXPECT_LT(gLargest.load(), 2 * kSlack);
 }
 
 TEST(ScriptFile, ZeroOrNegativeCountReadsNothing) {
