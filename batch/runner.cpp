@@ -225,7 +225,8 @@ bool BatchRunner::scanForOptimumPalette() {
     return true;
 }
 
-bool BatchRunner::runCommands(KOwnedHandle& dib, const std::string& inputPath) {
+bool BatchRunner::runCommands(KOwnedHandle& dib, const std::string& inputPath, bool* printFailed) {
+    *printFailed = false;
     log_.addString(ids::ExecutingCommands);
     const int m = script_.GetCount();
     size_t nextMark = 0;
@@ -253,6 +254,7 @@ bool BatchRunner::runCommands(KOwnedHandle& dib, const std::string& inputPath) {
             const std::string line = FormatText(text, {j + 1}) + ErrorCodeToText(code);
             log_.add(line);
             reportError(line);
+            if (c && c->m_nID == CMD_PRINT) *printFailed = true;
             continue;
         }
         if (made) dib = std::move(made);
@@ -311,7 +313,8 @@ BatchRunner::FileOutcome BatchRunner::processFile(const std::string& line, int i
     if (options.transparencyType == 0 && info.transparentIndex != KERV_NO_TRANSPARENCY)
         options.transparencyIndex = info.transparentIndex;
 
-    const bool completed = runCommands(dib, inputPath);
+    bool printFailed = false;
+    const bool completed = runCommands(dib, inputPath, &printFailed);
     if (aborted_) {
         log_.addString(ids::UserAbort);
         return FileOutcome::Abort;
@@ -321,7 +324,8 @@ BatchRunner::FileOutcome BatchRunner::processFile(const std::string& line, int i
         return FileOutcome::NotDone;
     }
     log_.addString(ids::ScriptComplete);
-    if (print) return FileOutcome::Done;
+    // A page that failed to print is not counted as printed.
+    if (print) return printFailed ? FileOutcome::NotDone : FileOutcome::Done;
 
     window_.setStepText(LoadString(ids::WritingFile));
     log_.add(LoadString(ids::Saving) + outputPath);

@@ -73,7 +73,7 @@ class BatchRunner {
     // list could not be opened.
     int RunConversion();
     // The same walk for a print script: no output, no overwrite rule; a file
-    // counts as done when its script completed.
+    // counts as done when its script completed and its "Print" succeeded.
     int RunPrint();
 
     int fileCount() const { return fileCount_; }
@@ -91,7 +91,8 @@ class BatchRunner {
     bool openList(std::vector<std::string>* lines);
     FileOutcome processFile(const std::string& line, int i, int n, bool print);
     // The script on one image: false when the user aborted or skipped.
-    bool runCommands(KOwnedHandle& dib, const std::string& inputPath);
+    // *printFailed: a "Print" command of the script failed.
+    bool runCommands(KOwnedHandle& dib, const std::string& inputPath, bool* printFailed);
     void afterLoop(bool print);
     void endRun();
 

@@ -493,3 +493,85 @@ TEST(OutputOptionsSlots, UnpackTheCommand) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ModeFixture, PrintScriptRunsAsAPrintBatch) {
+    script.InsertCommand(std::make_unique<CScriptCommand>(CMD_PRINT), -1);
+    WriteImage(in / "a.bmp", 24, 1);
+    CommandLine cl;
+    ASSERT_TRUE(ParseCommandLine({"p.ksc", "-r", (in / "a.bmp").string()}, &cl));
+    setenv("TMPDIR", root.path().c_str(), 1);
+    BatchModeResult res = RunBatchMode(script, cl, window, root.path(), "");
+    unsetenv("TMPDIR");
+    EXPECT_TRUE(res.print);
+    EXPECT_EQ(res.outcome, BatchModeResult::Ran);
+    EXPECT_EQ(res.files, 1);
+    EXPECT_FALSE(window.hasPrefix("Saving "));
+    EXPECT_EQ(window.count("Script Complete"), 1);
+    // Printing is not available yet: the page fails and is not counted.
+    EXPECT_TRUE(window.hasPrefix("Script Line 1 Error: "));
+    EXPECT_EQ(res.done, 0);
+    EXPECT_EQ(LastLine(), "0  File(s) successfully printed.");
+    EXPECT_EQ(ExitStatusFor(res), 1);
+}
+
+// Stands in for the colour-reduction code's builder: records what the scan
+// hands it and makes a fixed palette.
+struct RecordingBuilder : OptimumPaletteBuilder {
+    int colours = 0, images = 0;
+    KervErrorCode begin(int c, int, int) override {
+        colours = c;
+        return KERV_OK;
+    }
+    KervErrorCode addImage(KHANDLE dib, StatusControlBlock*) override {
+        images += dib != nullptr;
+        return KERV_OK;
+    }
+    KervErrorCode finish(RGBQUAD* palette, int* count) override {
+        for (int i = 0; i < 16; ++i) palette[i] = {uint8_t(i * 16), 0, 0, 0};
+        *count = 16;
+        return KERV_OK;
+    }
+};
+
+TEST_F(Fixture, OptimumPaletteScanComesBeforeTheConversion) {
+    MakeScript(kPNG, 0);
+    auto opt = std::make_unique<CScriptCommand>(CMD_OPTIMIZED_PALETTE);
+    opt->m_nParam[0] = 200;
+    script.InsertCommand(std::move(opt), 0);
+    WriteImage(in / "a.bmp", 24, 1);
+    WriteImage(in / "b.bmp", 24, 2);
+    RecordingBuilder builder;
+    BatchRunner r(script, window,
+                  State((in / "a.bmp").string() + "\n" + (in / "missing.bmp").string() + "\n" +
+                        (in / "b.bmp").string() + "\n"),
+                  &builder);
+    ASSERT_EQ(r.RunConversion(), 1);
+    EXPECT_EQ(builder.colours, 200);
+    EXPECT_EQ(builder.images, 2);
+    ASSERT_GE(window.lines.size(), 5u);
+    EXPECT_EQ(window.lines[0], "Gathering Data For Optimum Palette...");
+    EXPECT_EQ(window.lines[1], "Scanning " + (in / "a.bmp").string());
+    EXPECT_EQ(window.lines[2], "Scanning " + (in / "missing.bmp").string());
+    EXPECT_EQ(window.lines[3], "The file does not exist. File skipped.");
+    EXPECT_EQ(window.lines[5], "Generating Palette...16 Colors Found");
+    EXPECT_EQ(window.lines[6], "Reading " + (in / "a.bmp").string());
+    EXPECT_EQ(r.fileCount(), 3);
+}
+
+TEST_F(Fixture, AbortDuringTheScanEndsTheRun) {
+    MakeScript(kPNG, 0);
+    script.InsertCommand(std::make_unique<CScriptCommand>(CMD_OPTIMIZED_PALETTE), 0);
+    WriteImage(in / "a.bmp", 24, 1);
+    RecordingBuilder builder;
+    window.abortAtPoll = 1;
+    BatchRunner r(script, window, State((in / "a.bmp").string()), &builder);
+    ASSERT_EQ(r.RunConversion(), 1);
+    EXPECT_TRUE(r.aborted());
+    EXPECT_EQ(LastLine(), "User abort. Processing halted.");
+    EXPECT_FALSE(window.hasPrefix("Reading "));
+    EXPECT_FALSE(fs::exists(out));
+}
+
+}  // namespace
