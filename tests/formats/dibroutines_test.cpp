@@ -1,0 +1,123 @@
+#include "formats/codec.h"
+#include "formats/dibroutines.h"
+#include "tests/formats/format_test_util.h"
+
+#include <gtest/gtest.h>
+
+using namespace brellix::test;
+
+TEST(ResizeDIB, ExactSizeDepthAndPaletteKept) {
+    LeakCheck leaks;
+    for (int bits : {1, 4, 8, 24})
+        for (const auto& [w, h] : {std::pair{1, 1}, {7, 3}, {40, 41}, {3, 90}}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits to " << w << " x " << h);
+            KOwnedHandle src(MakeRandomDIB(13, 11, bits, 5));
+            {
+                DIBLock d(src.get());
+                d->biXPelsPerMeter = 2835;
+            }
+            const auto before = BlockBytes(src.get());
+            KHANDLE out = nullptr;
+            ASSERT_EQ(ResizeDIB(nullptr, src.get(), &out, w, h), 0);
+            KOwnedHandle owner(out);
+            EXPECT_EQ(BlockBytes(src.get()), before);
+            DIBLock s(src.get()), d(out);
+            EXPECT_EQ(d.width(), w);
+            EXPECT_EQ(d.height(), h);
+            EXPECT_EQ(d.bitCount(), bits);
+            EXPECT_EQ(d->biXPelsPerMeter, 2835);
+            EXPECT_EQ(d->biSizeImage, d.stride() * uint32_t(h));
+            EXPECT_EQ(std::memcmp(s.palette(), d.palette(), DIBPaletteBytes(s.header())), 0);
+            // Each output pixel is the source pixel under its centre.
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    ASSERT_EQ(PixelAt(out, x, y), PixelAt(src.get(), (2 * x + 1) * 13 / (2 * w), (2 * y + 1) * 11 / (2 * h)));
+        }
+}
+
+TEST(ResizeDIB, SameSizeIsIdentityAndFailuresAreClean) {
+    KOwnedHandle src(MakeRandomDIB(9, 5, 4, 3));
+    KHANDLE out = nullptr;
+    ASSERT_EQ(ResizeDIB(nullptr, src.get(), &out, 9, 5), 0);
+    KOwnedHandle owner(out);
+    EXPECT_EQ(ImageContent(out), ImageContent(src.get()));
+    EXPECT_EQ(ResizeDIB(nullptr, src.get(), &out, 0, 5), KERV_INVALID_PARAM);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(ResizeDIB(nullptr, nullptr, &out, 3, 5), KERV_INVALID_PARAM);
+    EXPECT_GE(SweepAllocationFailures(src.get(), [&](KHANDLE* r) { return ResizeDIB(nullptr, src.get(), r, 20, 20); }), 1);
+    StoppingStatus stop(2);
+    LeakCheck leaks;
+    EXPECT_EQ(ResizeDIB(&stop.block, src.get(), &out, 20, 20), KERV_STOPPED);
+    EXPECT_EQ(out, nullptr);
+}
+
+TEST(InvertDIB, NegativeThroughPaletteOrPixels) {
+    LeakCheck leaks;
+    for (int bits : {1, 4, 8, 24}) {
+        KOwnedHandle src(MakeRandomDIB(11, 4, bits, 9));
+        KHANDLE out = nullptr;
+        ASSERT_EQ(InvertDIB(nullptr, src.get(), &out), 0);
+        KOwnedHandle owner(out);
+        const auto a = Colors(src.get()), b = Colors(out);
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(b[i], a[i] ^ 0xFFFFFFu) << bits;
+        KHANDLE twice = nullptr;
+        ASSERT_EQ(InvertDIB(nullptr, out, &twice), 0);
+        KOwnedHandle owner2(twice);
+        EXPECT_EQ(Colors(twice), a);
+        EXPECT_GE(SweepAllocationFailures(src.get(), [&](KHANDLE* r) { return InvertDIB(nullptr, src.get(), r); }), 1);
+    }
+}
+
+TEST(OrderedDither2, TwoColoursFromOneComponent) {
+    LeakCheck leaks;
+    // Flat greys dither to the matching share of white pixels.
+    for (int level : {0, 64, 128, 255}) {
+        KHANDLE g = nullptr;
+        ASSERT_EQ(NewDIB(&g, 16, 16, 24, 0, uint32_t(level), uint32_t(level), uint32_t(level), nullptr), 0);
+        KOwnedHandle src(g);
+        KHANDLE out = nullptr;
+        ASSERT_EQ(OrderedDither2(nullptr, g, &out, 0), 0);
+        KOwnedHandle owner(out);
+        int white = 0;
+        for (uint32_t c : Colors(out)) white += c == 0xFFFFFF;
+        EXPECT_NEAR(white, level * 256 / 255, 4) << level;
+    }
+    // Component choice: pure red is white in red, black in green and blue.
+    KHANDLE r = nullptr;
+    ASSERT_EQ(NewDIB(&r, 8, 8, 24, 0, 255, 0, 0, nullptr), 0);
+    KOwnedHandle red(r);
+    for (uint8_t comp : {1, 2, 3}) {
+        KHANDLE out = nullptr;
+        ASSERT_EQ(OrderedDither2(nullptr, r, &out, comp), 0);
+        KOwnedHandle owner(out);
+        for (uint32_t c : Colors(out)) ASSERT_EQ(c, comp == 1 ? 0xFFFFFFu : 0u);
+    }
+    KHANDLE out = nullptr;
+    EXPECT_EQ(OrderedDither2(nullptr, r, &out, 4), KERV_INVALID_PARAM);
+}
+
+TEST(DepthConversions, IncreaseReduceGrey) {
+    LeakCheck leaks;
+    for (int bits : {1, 4, 8}) {
+        KOwnedHandle src(MakeRandomDIB(10, 3, bits, 4));
+        for (int to : {8, 24}) {
+            if (to <= bits) continue;
+            KHANDLE out = nullptr;
+            ASSERT_EQ(IncreaseDIBDepth(nullptr, src.get(), &out, to), 0);
+            KOwnedHandle owner(out);
+            EXPECT_EQ(Colors(out), Colors(src.get()));
+        }
+    }
+    KOwnedHandle rgb(MakeRandomDIB(30, 30, 24, 4));
+    KHANDLE out = nullptr;
+    ASSERT_EQ(ReduceTo256Colors(nullptr, rgb.get(), &out), 0);
+    KOwnedHandle reduced(out);
+    const auto a = Colors(rgb.get()), b = Colors(out);
+    for (size_t i = 0; i < a.size(); ++i)
+        for (int sh = 0; sh < 24; sh += 8) ASSERT_LE(std::abs(int(a[i] >> sh & 255) - int(b[i] >> sh & 255)), 51);
+    ASSERT_EQ(ConvertToGreyScale(nullptr, rgb.get(), &out), 0);
+    KOwnedHandle grey(out);
+    EXPECT_TRUE(IsDIBGreyScaled(out));
+    EXPECT_EQ(PixelAt(out, 0, 0), ((a[0] >> 16) * 299 + (a[0] >> 8 & 255) * 587 + (a[0] & 255) * 114 + 500) / 1000);
+}
