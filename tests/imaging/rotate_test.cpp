@@ -327,6 +327,40 @@ TEST(RotateFree, BackgroundAndBlendedEdges) {
     }
 }
 
+// The same at every depth with a noisy image: what lies outside is the
+// background as the depth stores it.
+TEST(RotateFree, OutsideIsBackgroundAtEveryDepth) {
+    const uint8_t r = 250, g = 120, b = 7;
+    for (int bits : kDepths)
+        for (bool grey : {false, true}) {
+            if (grey && bits != 8) continue;
+            KOwnedHandle src(MakeRandomDIB(100, 50, bits, 21, grey));
+            KOwnedHandle out(Rotated(src.get(), 30, 1, r, g, b));
+            const Geometry geo = GeometryFor(30, 100, 50, out.get());
+            ASSERT_EQ(geo.outW, 112);
+            ASSERT_EQ(geo.outH, 93);
+            uint32_t want = (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;
+            if (grey) {
+                want = b;
+            } else if (bits != 24) {
+                DIBLock d(src.get());
+                want = FindNearestPaletteIndex(r, g, b, d.palette(), DIBPaletteEntries(d.header()), 4, nullptr);
+            }
+            int outside = 0, wrong = 0;
+            for (int y = 0; y < geo.outH; ++y)
+                for (int x = 0; x < geo.outW; ++x) {
+                    double sx, sy;
+                    geo.map(x, y, sx, sy);
+                    if (sx < -1.01 || sy < -1.01 || sx > geo.w + 0.01 || sy > geo.h + 0.01) {
+                        ++outside;
+                        wrong += StoredPixel(out.get(), x, y) != want;
+                    }
+                }
+            EXPECT_GT(outside, 1000);
+            EXPECT_EQ(wrong, 0) << bits << " bits" << (grey ? ", grey" : "");
+        }
+}
+
 KHANDLE ExpandTo24(KHANDLE src) {
     const BITMAPINFOHEADER s = Header(src);
     KHANDLE out = nullptr;
