@@ -1,6 +1,7 @@
 // Writes the sample images and the demonstration script of samples/.
 //
 //   brellix-make-samples SAMPLES-FOLDER
+//   brellix-make-samples --photos FOLDER COUNT   (benchmark input)
 //
 // The images go to SAMPLES-FOLDER/images/, the script to
 // SAMPLES-FOLDER/demo.ksc.
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -84,6 +86,29 @@ double Clouds(double x, double y) {
     return sum;
 }
 
+// A landscape at any size (drawn for 320 x 200): clouds in a sky, hills, a
+// lake. variant shifts the noise, so each photo of a set differs.
+KHANDLE Landscape(int w, int h, int variant) {
+    const double k = 320.0 / w, off = variant * 17.3;
+    return Draw24(w, h, [=](int px, int py) {
+        const double x = px * k + off, y = py * (200.0 / h);
+        const double hill = 120 + 18 * std::sin(x / 37.0) + 10 * std::sin(x / 13.0 + 1);
+        if (y < hill) {
+            const double c = Clouds(x / 48.0, y / 32.0);
+            const double t = y / hill;
+            const double white = c > 0.55 ? (c - 0.55) * 2.6 : 0;
+            return RGB8{Clamp(70 + 60 * t + 200 * white), Clamp(120 + 60 * t + 150 * white),
+                        Clamp(210 + 30 * t + 40 * white)};
+        }
+        const double g = Clouds(x / 20.0 + 7, y / 12.0 + 3);
+        if (y > 170) {
+            const double ripple = 0.5 + 0.5 * std::sin(y * 1.7 + 3 * Noise(x / 9.0, y / 3.0));
+            return RGB8{Clamp(40 + 30 * ripple), Clamp(80 + 40 * ripple), Clamp(130 + 50 * ripple)};
+        }
+        return RGB8{Clamp(50 + 70 * g), Clamp(100 + 90 * g), Clamp(30 + 40 * g)};
+    });
+}
+
 bool Save(const std::string& folder, const char* name, KHANDLE dib, int id, int subType) {
     KOwnedHandle owner(dib);
     OutputOptions options = DefaultOutputOptions();
@@ -98,6 +123,48 @@ bool Save(const std::string& folder, const char* name, KHANDLE dib, int id, int 
 }
 
 std::unique_ptr<CScriptCommand> Command(int32_t id) { return std::make_unique<CScriptCommand>(id); }
+
+// A script holding only "Set Output Options": format id into folder.
+bool WriteConvertScript(const std::string& path, int id, const std::string& folder) {
+    CScript script;
+    auto out = Command(CMD_SET_OUTPUT_OPTIONS);
+    out->m_nParam[0] = id - 1;
+    out->m_nParam[1] = id == 1 ? 1 : 0;
+    out->m_nParam[2] = 300;
+    out->m_nParam[3] = 15;  // JPEG quality 85
+    out->m_nParam[4] = 1 << 8;
+    out->m_nParam[5] = 0;
+    out->m_strParam[0] = folder;
+    script.InsertCommand(std::move(out), -1);
+    std::string message;
+    if (!script.Save(path, &message)) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Photo-sized test images for the benchmarks: count landscapes of
+// 1920 x 1280 as JPEG and as BMP, and the scripts jpg.ksc and bmp.ksc that
+// re-encode them into out-jpg/ and out-bmp/.
+int MakePhotos(const std::string& dir, int count) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir + "/jpg", ec);
+    std::filesystem::create_directories(dir + "/bmp", ec);
+    bool ok = true;
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "photo%02d", i);
+        KHANDLE photo = Landscape(1920, 1280, i);
+        KHANDLE copy = nullptr;
+        ok &= CopyDIB(photo, &copy) == KERV_OK;
+        ok &= Save(dir + "/jpg", (std::string(name) + ".jpg").c_str(), photo, 10, 0);
+        ok &= Save(dir + "/bmp", (std::string(name) + ".bmp").c_str(), copy, 1, 1);
+    }
+    ok &= WriteConvertScript(dir + "/jpg.ksc", 10, dir + "/out-jpg");
+    ok &= WriteConvertScript(dir + "/bmp.ksc", 1, dir + "/out-bmp");
+    return ok ? 0 : 1;
+}
 
 bool WriteDemoScript(const std::string& folder) {
     CScript script;
@@ -133,8 +200,12 @@ bool WriteDemoScript(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--photos") {
+        KML_Initialize(0, true, 0);
+        return MakePhotos(argv[2], std::atoi(argv[3]));
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: brellix-make-samples SAMPLES-FOLDER\n");
+        std::fprintf(stderr, "usage: brellix-make-samples SAMPLES-FOLDER\n       brellix-make-samples --photos FOLDER COUNT\n");
         return 2;
     }
     const std::string dir = std::string(argv[1]) + "/images";
@@ -160,22 +231,7 @@ int main(int argc, char** argv) {
                }), 19, 0);
 
     // A photo-like landscape: clouds in a sky, hills, a lake (JPEG).
-    ok &= Save(dir, "landscape.jpg", Draw24(320, 200, [](int x, int y) {
-                   const double hill = 120 + 18 * std::sin(x / 37.0) + 10 * std::sin(x / 13.0 + 1);
-                   if (y < hill) {
-                       const double c = Clouds(x / 48.0, y / 32.0);
-                       const double t = y / hill;
-                       const double white = c > 0.55 ? (c - 0.55) * 2.6 : 0;
-                       return RGB8{Clamp(70 + 60 * t + 200 * white), Clamp(120 + 60 * t + 150 * white),
-                                   Clamp(210 + 30 * t + 40 * white)};
-                   }
-                   const double g = Clouds(x / 20.0 + 7, y / 12.0 + 3);
-                   if (y > 170) {
-                       const double ripple = 0.5 + 0.5 * std::sin(y * 1.7 + 3 * Noise(x / 9.0, y / 3.0));
-                       return RGB8{Clamp(40 + 30 * ripple), Clamp(80 + 40 * ripple), Clamp(130 + 50 * ripple)};
-                   }
-                   return RGB8{Clamp(50 + 70 * g), Clamp(100 + 90 * g), Clamp(30 + 40 * g)};
-               }), 10, 0);
+    ok &= Save(dir, "landscape.jpg", Landscape(320, 200, 0), 10, 0);
 
     // Concentric rings in 256 greys (TIFF, LZW).
     {
