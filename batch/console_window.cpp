@@ -25,8 +25,10 @@ int TerminalWidth(FILE* f) {
 
 }  // namespace
 
-ConsoleWindow::ConsoleWindow(FILE* out, FILE* err, FILE* tty, bool errStreamIsTerminal)
-    : out_(out), err_(err), tty_(tty), barTerminal_(errStreamIsTerminal) {}
+ConsoleWindow::ConsoleWindow(FILE* out, FILE* err, FILE* ttyIn, FILE* ttyOut,
+                             bool errStreamIsTerminal)
+    : out_(out), err_(err), ttyIn_(ttyOut ? ttyIn : nullptr), ttyOut_(ttyIn ? ttyOut : nullptr),
+      barTerminal_(errStreamIsTerminal) {}
 
 void ConsoleWindow::InstallInterruptHandler() {
     struct sigaction sa{};
@@ -107,12 +109,13 @@ char ConsoleWindow::ask(const std::string& question, const std::string& prompt,
                         const char* accepted) {
     clearBar();
     for (;;) {
-        std::fprintf(tty_, "%s\n%s", question.c_str(), prompt.c_str());
-        std::fflush(tty_);
-        char buf[64];
-        if (!std::fgets(buf, sizeof buf, tty_)) {
-            clearerr(tty_);
-            std::fputc('\n', tty_);
+        std::fprintf(ttyOut_, "%s\n%s", question.c_str(), prompt.c_str());
+        std::fflush(ttyOut_);
+        char buf[256];
+        if (!std::fgets(buf, sizeof buf, ttyIn_)) {
+            clearerr(ttyIn_);
+            std::fputc('\n', ttyOut_);
+            std::fflush(ttyOut_);
             return 0;
         }
         const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(buf[0])));
@@ -124,7 +127,7 @@ char ConsoleWindow::ask(const std::string& question, const std::string& prompt,
 }
 
 OverwriteAnswer ConsoleWindow::askOverwrite(const std::string& question) {
-    if (!tty_) return OverwriteAnswer::Yes;
+    if (!ttyIn_) return OverwriteAnswer::Yes;
     switch (ask(question, LoadString(ids::ConsoleOverwritePrompt), "yanoc")) {
     case 'y': return OverwriteAnswer::Yes;
     case 'a': return OverwriteAnswer::YesAll;
@@ -135,7 +138,7 @@ OverwriteAnswer ConsoleWindow::askOverwrite(const std::string& question) {
 }
 
 AbortOrSkip ConsoleWindow::askAbortOrSkip() {
-    if (!tty_) return AbortOrSkip::Abort;
+    if (!ttyIn_) return AbortOrSkip::Abort;
     switch (ask(LoadString(ids::AbortOrSkipQuestion), LoadString(ids::ConsoleAbortPrompt), "asc")) {
     case 's': return AbortOrSkip::Skip;
     case 'c': return AbortOrSkip::Cancel;

@@ -15,8 +15,9 @@
 
 class ConsoleWindow : public BatchWindow {
   public:
-    // tty: the terminal to ask questions on, or null for none.
-    ConsoleWindow(FILE* out, FILE* err, FILE* tty, bool errStreamIsTerminal);
+    // ttyIn, ttyOut: the terminal to ask questions on (read and write
+    // streams of their own, so typed-ahead answers are not lost), or null.
+    ConsoleWindow(FILE* out, FILE* err, FILE* ttyIn, FILE* ttyOut, bool errStreamIsTerminal);
 
     // SIGINT sets the abort request; a second Ctrl-C ends the program at once.
     static void InstallInterruptHandler();
@@ -47,7 +48,8 @@ class ConsoleWindow : public BatchWindow {
 
     FILE* out_;
     FILE* err_;
-    FILE* tty_;
+    FILE* ttyIn_;
+    FILE* ttyOut_;
     bool barTerminal_;
     bool barShown_ = false;
     std::string lastBar_;

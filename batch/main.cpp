@@ -126,16 +126,21 @@ int Run(int argc, char** argv) {
         return 0;
     }
 
-    FILE* tty = nullptr;
-    if (cl.showErrors && isatty(STDIN_FILENO)) tty = std::fopen("/dev/tty", "r+");
-    ConsoleWindow window(stdout, stderr, tty, isatty(STDERR_FILENO));
+    FILE* ttyIn = nullptr;
+    FILE* ttyOut = nullptr;
+    if (cl.showErrors && isatty(STDIN_FILENO)) {
+        ttyIn = std::fopen("/dev/tty", "r");
+        ttyOut = std::fopen("/dev/tty", "w");
+    }
+    ConsoleWindow window(stdout, stderr, ttyIn, ttyOut, isatty(STDERR_FILENO));
     ConsoleWindow::InstallInterruptHandler();
     if (IsPrintScript(script) && !script.FindCommand(CMD_SET_OUTPUT_OPTIONS))
         Error(LoadString(ids::ConsoleNoPrinting));
     const std::string currentLog = info.stateFolder.empty() ? "" : info.stateFolder + "/CURRENT.LOG";
     const BatchModeResult r = RunBatchMode(script, cl, window, cwd, currentLog);
     window.finish();
-    if (tty) std::fclose(tty);
+    if (ttyIn) std::fclose(ttyIn);
+    if (ttyOut) std::fclose(ttyOut);
     return ExitStatusFor(r);
 }
 

@@ -137,7 +137,8 @@ TEST(TemporaryBatchList, RawCopyAndNames) {
 TEST(TemporaryBatchList, PatternLeavesOutHiddenFilesAndFolders) {
     TempDir tmp, in;
     setenv("TMPDIR", tmp.path().c_str(), 1);
-    for (const char* n : {"b.tif", "a.TIF", "c.jpg", ".hidden.tif", "noext", "with space.tif"})
+    for (const char* n : {"b.tif", "a.TIF", "c.jpg", ".hidden.tif", "noext", "with space.tif",
+                          "line\nbreak.tif"})
         WriteText(in / n, "x");
     fs::create_directory(in / "folder.tif");
     fs::create_symlink(in / "folder.tif", in / "link.tif");

@@ -575,3 +575,37 @@ TEST_F(Fixture, AbortDuringTheScanEndsTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// With retain-directory and the input's own format, the output is the input
+// file: it is replaced only when the overwrite rule allows it.
+TEST_F(Fixture, InputIsReplacedOnlyWhenTheAnswerAllowsIt) {
+    script.InsertCommand(std::make_unique<CScriptCommand>(CMD_MIRROR), -1);
+    auto o = std::make_unique<CScriptCommand>(CMD_SET_OUTPUT_OPTIONS);
+    o->m_nParam[0] = kBMP - 1;
+    o->m_nParam[1] = 1;
+    o->m_nParam[5] = 1;  // retain directory
+    script.InsertCommand(std::move(o), -1);
+    const fs::path src = in / "a.bmp";
+    WriteImage(src, 24, 9);
+    const auto before = ReadFileBytes(src);
+
+    window.overwriteAnswers = {OverwriteAnswer::No};
+    BatchRunner refused(script, window, State(src.string(), /*unattended=*/false));
+    ASSERT_EQ(refused.RunConversion(), 1);
+    EXPECT_EQ(window.questions.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(src), before);
+    EXPECT_EQ(refused.successCount(), 0);
+    EXPECT_FALSE(fs::exists(out));
+
+    ScriptedWindow yes;
+    yes.overwriteAnswers = {OverwriteAnswer::Yes};
+    BatchRunner allowed(script, yes, State(src.string(), /*unattended=*/false));
+    ASSERT_EQ(allowed.RunConversion(), 1);
+    EXPECT_EQ(allowed.successCount(), 1);
+    EXPECT_NE(ReadFileBytes(src), before);
+    EXPECT_EQ(FilesIn(in), std::vector<std::string>{"a.bmp"});  // no temporary file left
+}
+
+}  // namespace
