@@ -7,8 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A few bytes of run-length data may describe a huge blank image; keep
-    // runs fast by refusing images beyond 64 MB, as a small machine would.
-    static const bool limited = (KML_SetMaxBlockSize(uint64_t{64} << 20), true);
+    // runs fast by refusing images beyond 16 MB, as a small machine would.
+    static const bool limited = (KML_SetMaxBlockSize(uint64_t{16} << 20), true);
     (void)limited;
     DecodeRequest req;
     req.data = data;
