@@ -71,7 +71,7 @@ inline constexpr int ConsoleNoPrinting = 6107;
 inline constexpr int ConsoleOverwritePrompt = 6108;
 inline constexpr int ConsoleAbortPrompt = 6109;
 inline constexpr int ConsoleBadVersion = 6110;
-inline constexpr int ConsoleStateFolder = 6111;  // %s folder, %s reason
+inline constexpr int ConsoleStateFolder = 6111;  // %s reason
 inline constexpr int ConsoleListNotRead = 6112;  // %s path
 inline constexpr int ConsoleListLine = 6113;  // %i, %s
 }  // namespace ids

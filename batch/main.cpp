@@ -102,7 +102,7 @@ int Run(int argc, char** argv) {
         ~Shutdown() { ShutDown(); }
     } shutdown;
     if (info.stateFolder.empty())
-        Error(FormatString(ids::ConsoleStateFolder, "$XDG_STATE_HOME/brellix", info.stateFolderError));
+        Error(FormatString(ids::ConsoleStateFolder, info.stateFolderError));
 
     const std::string cwd = CurrentFolder();
     std::string scriptPath = ScriptPathWithExtension(cl.scriptPath);

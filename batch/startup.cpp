@@ -41,6 +41,8 @@ bool StartUp(const std::string& exePath, StartupInfo* info, std::string* message
     SettingsStore& settings = AppSettings();
     KML_Initialize(0, true, static_cast<unsigned long>(settings.Get(setting::MemoryThreshhold)));
     info->dataFolder = DataFolder(exePath);
+    // The layers below find their data through the same variable.
+    if (!info->dataFolder.empty()) setenv("BRELLIX_DATA_DIR", info->dataFolder.c_str(), 0);
     info->stateFolder = StateFolder(&info->stateFolderError);
     return true;
 }

@@ -11,7 +11,8 @@ struct StartupInfo {
 };
 
 // False when a component has the wrong version (the caller shows
-// *message and ends). exePath: the program file, for the data folder.
+// *message and ends). exePath: the program file, for the data folder, which
+// is also put into BRELLIX_DATA_DIR when that is not set.
 bool StartUp(const std::string& exePath, StartupInfo* info, std::string* message);
 void ShutDown();
 
