@@ -299,3 +299,21 @@ TEST(ImageFile, MappingAndTransparencyRules) {
     EXPECT_EQ(i.options.planes, 0);
     EXPECT_FALSE(BuildOutputInfo(pal.get(), 35, 0, o, &i));
 }
+
+TEST(ImageFile, AllocationFailuresAreClean) {
+    TempDir dir;
+    KOwnedHandle img(MakeRandomDIB(12, 7, 24, 2));
+    const std::string tga = (dir / "a.tga").string();
+    // Writing an 8-bit TGA from a 24-bit image converts it first.
+    const int writePoints = SweepAllocationFailures(img.get(), [&](KHANDLE* r) {
+        *r = nullptr;
+        return WriteImageFile(tga, img.get(), 24, 0, OutputOptions{});
+    });
+    EXPECT_GE(writePoints, 1);
+    EXPECT_EQ(FilesIn(dir.path()), 1);
+    const int readPoints = SweepAllocationFailures(nullptr, [&](KHANDLE* r) {
+        *r = nullptr;
+        return ReadImageFile(tga, nullptr, r, nullptr, nullptr);
+    });
+    EXPECT_GE(readPoints, 1);
+}
