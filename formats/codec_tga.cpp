@@ -67,7 +67,7 @@ KervErrorCode DecodeTGA(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* i
         if (kind == 3)
             for (int i = 0; i < 256; ++i) pal[i] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
         if (kind == 1)
-            for (uint32_t i = mapFirst; i < colours; ++i) {
+            for (uint32_t i = mapFirst; i < colours && i - mapFirst < mapLength; ++i) {
                 const uint8_t* e = map + size_t(i - mapFirst) * mapEntryBytes;
                 uint8_t bgr[3];
                 if (mapEntryBytes == 2) Expand16(Le16(e), bgr);

@@ -82,6 +82,12 @@ TEST(TgaCodec, HostileFilesAreRefused) {
     EXPECT_EQ(DecodeBytes(DecodeTGA, f, &h), KERV_UNSUPPORTED_VARIANT);
     f[2] = 0;
     EXPECT_EQ(DecodeBytes(DecodeTGA, f, &h), KERV_CORRUPT_FILE);
+    // Found by fuzzing: a colour-mapped file whose map is empty.
+    std::vector<uint8_t> empty(18, 0);
+    empty[1] = 1, empty[2] = 1, empty[7] = 24, empty[12] = 1, empty[14] = 1, empty[16] = 8;
+    empty.push_back(0);
+    ASSERT_EQ(DecodeBytes(DecodeTGA, empty, &h), 0);
+    EXPECT_EQ(Colors(h.get()), std::vector<uint32_t>{0});
     for (int depth : {8, 16, 24})
         for (int comp : {1, 2}) {
             KOwnedHandle src(MakeRandomDIB(9, 5, 8, 3));
