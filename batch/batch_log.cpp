@@ -81,7 +81,7 @@ bool MakeFolders(const std::string& path, int* err) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::string StateFolder(std::string* reason) {
     std::string base;
@@ -93,7 +93,8 @@ std::string StateFolder(std::string* reason) {
         if (reason) *reason = std::strerror(ENOENT);
         return {};
     }
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
     const std::string folder = base + "/brellix";
     int err = 0;
     if (!MakeFolders(folder, &err)) {

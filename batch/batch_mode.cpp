@@ -19,7 +19,7 @@ std::string Absolute(const std::string& path, const std::string& base) {
     return base == "/" ? "/" + p : base + "/" + p;
 }
 
-}  // namespace
+} // namespace
 
 int ExitStatusFor(const BatchModeResult& r) {
     if (r.outcome != BatchModeResult::Ran) return 2;
@@ -106,10 +106,12 @@ BatchModeResult RunBatchMode(CScript& script, const CommandLine& cl, BatchWindow
         if (in->m_strParam[0].empty()) return fail(LoadString(ids::ListRequired));
         std::string contents;
         switch (LoadImageListForRun(listPath, &contents)) {
-        case ImageListStatus::Ok: break;
+        case ImageListStatus::Ok:
+            break;
         case ImageListStatus::TooLarge:
             return fail(FormatString(ids::ListTooLarge, listPath, kMaxImageListKB));
-        default: return fail(FormatString(ids::ListCannotOpen, listPath));
+        default:
+            return fail(FormatString(ids::ListCannotOpen, listPath));
         }
         state.batchListPath = MakeTemporaryBatchList(contents);
         if (state.batchListPath.empty()) {

@@ -15,10 +15,10 @@ class OptimumPaletteBuilder;
 struct BatchModeResult {
     enum Outcome { SetupFailed, ListNotOpened, Ran };
     Outcome outcome = SetupFailed;
-    bool print = false;  // the print run was used
+    bool print = false; // the print run was used
     bool aborted = false;
     int files = 0;
-    int done = 0;  // converted (or printed)
+    int done = 0; // converted (or printed)
 };
 
 // 0 every listed file done, 1 some not, 2 a set-up error, 130 an abort.

@@ -14,8 +14,8 @@ enum class MessageIcon { Information, Exclamation, Error };
 
 // What the user asked for since the last poll.
 struct UserRequests {
-    bool abort = false;   // the Abort button (Ctrl-C in a console)
-    bool escape = false;  // Escape held down: abort the run or skip the file
+    bool abort = false;  // the Abort button (Ctrl-C in a console)
+    bool escape = false; // Escape held down: abort the run or skip the file
 };
 
 class BatchWindow {

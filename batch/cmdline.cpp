@@ -4,14 +4,16 @@
 
 namespace {
 
-bool HasWildcard(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
+bool HasWildcard(std::string_view s) {
+    return s.find_first_of("*?") != std::string_view::npos;
+}
 
 bool IsSwitchName(std::string_view s) {
     if (s.size() != 1) return false;
     return s[0] == '@' || std::string_view("leinrLEINR").find(s[0]) != std::string_view::npos;
 }
 
-}  // namespace
+} // namespace
 
 bool CommandLine::parseParam(std::string_view text, bool isSwitch, bool isLast) {
     auto refuse = [this](Invalid why) {
@@ -21,7 +23,8 @@ bool CommandLine::parseParam(std::string_view text, bool isSwitch, bool isLast) 
     if (isSwitch) {
         // Switches only follow the script or a value.
         if (state != AfterPlain)
-            return refuse(state == ExpectScript ? Invalid::SwitchBeforeScript : Invalid::Unfinished);
+            return refuse(state == ExpectScript ? Invalid::SwitchBeforeScript
+                                                : Invalid::Unfinished);
         if (text == "@") {
             if (!imageListPath.empty()) return refuse(Invalid::ListTwice);
             if (!inputSpec.empty()) return refuse(Invalid::ListWithSpec);
@@ -32,11 +35,20 @@ bool CommandLine::parseParam(std::string_view text, bool isSwitch, bool isLast) 
                 if (!logPath.empty()) return refuse(Invalid::LogTwice);
                 state = ExpectLogPath;
                 break;
-            case 'e': showErrors = true; break;
-            case 'i': minimise = true; break;
-            case 'n': keepOpen = true; break;
-            case 'r': mode = RunRequested; break;
-            default: return refuse(Invalid::UnknownSwitch);
+            case 'e':
+                showErrors = true;
+                break;
+            case 'i':
+                minimise = true;
+                break;
+            case 'n':
+                keepOpen = true;
+                break;
+            case 'r':
+                mode = RunRequested;
+                break;
+            default:
+                return refuse(Invalid::UnknownSwitch);
             }
         } else {
             return refuse(Invalid::UnknownSwitch);
@@ -74,7 +86,8 @@ bool CommandLine::parseParam(std::string_view text, bool isSwitch, bool isLast) 
 SplitArgument SplitCommandArgument(std::string_view arg) {
     if (!arg.empty() && arg[0] == '-') return {true, arg.substr(1)};
     // Absolute paths begin with "/": only "/x" with x a switch name is a switch.
-    if (arg.size() == 2 && arg[0] == '/' && IsSwitchName(arg.substr(1))) return {true, arg.substr(1)};
+    if (arg.size() == 2 && arg[0] == '/' && IsSwitchName(arg.substr(1)))
+        return {true, arg.substr(1)};
     return {false, arg};
 }
 

@@ -15,8 +15,18 @@
 struct CommandLine {
     enum State { ExpectScript = 0, AfterPlain = 1, ExpectImageList = 2, ExpectLogPath = 3 };
     enum Mode { Nothing = 0, ScriptGiven = 1, RunRequested = 2 };
-    enum class Invalid { None, Wildcard, SwitchBeforeScript, UnknownSwitch, ListTwice,
-                         ListWithSpec, LogTwice, SecondSpec, SpecWithList, Unfinished };
+    enum class Invalid {
+        None,
+        Wildcard,
+        SwitchBeforeScript,
+        UnknownSwitch,
+        ListTwice,
+        ListWithSpec,
+        LogTwice,
+        SecondSpec,
+        SpecWithList,
+        Unfinished
+    };
 
     std::string scriptPath;
     std::string inputSpec;

@@ -15,7 +15,9 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 
-void OnInterrupt(int) { g_interrupted.store(true); }
+void OnInterrupt(int) {
+    g_interrupted.store(true);
+}
 
 int TerminalWidth(FILE* f) {
     winsize ws{};
@@ -23,7 +25,7 @@ int TerminalWidth(FILE* f) {
     return 80;
 }
 
-}  // namespace
+} // namespace
 
 ConsoleWindow::ConsoleWindow(FILE* out, FILE* err, FILE* ttyIn, FILE* ttyOut,
                              bool errStreamIsTerminal)
@@ -31,7 +33,7 @@ ConsoleWindow::ConsoleWindow(FILE* out, FILE* err, FILE* ttyIn, FILE* ttyOut,
       barTerminal_(errStreamIsTerminal) {}
 
 void ConsoleWindow::InstallInterruptHandler() {
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnInterrupt;
     sigemptyset(&sa.sa_mask);
     // No SA_RESTART: a question waiting on the terminal is interrupted too.
@@ -40,7 +42,9 @@ void ConsoleWindow::InstallInterruptHandler() {
     sigaction(SIGINT, &sa, nullptr);
 }
 
-bool ConsoleWindow::Interrupted() { return g_interrupted.load(); }
+bool ConsoleWindow::Interrupted() {
+    return g_interrupted.load();
+}
 
 void ConsoleWindow::clearBar() {
     if (barShown_) {
@@ -56,7 +60,8 @@ void ConsoleWindow::drawBar() {
     const int cells = 24;
     const int filled = jobRange_ ? jobPos_ * cells / jobRange_ : 0;
     std::string bar = "[";
-    for (int i = 0; i < cells; ++i) bar += i < filled ? '#' : '-';
+    for (int i = 0; i < cells; ++i)
+        bar += i < filled ? '#' : '-';
     bar += "] " + std::to_string(jobPos_) + "/" + std::to_string(jobRange_) + "  " +
            std::to_string(linePercent_) + "%  " + fileName_;
     if (static_cast<int>(bar.size()) > width - 1) bar.resize(static_cast<size_t>(width - 1));
@@ -75,7 +80,9 @@ void ConsoleWindow::logLineAdded(const std::string& line) {
     drawBar();
 }
 
-void ConsoleWindow::lastLogLineChanged(const std::string& line) { logLineAdded(line); }
+void ConsoleWindow::lastLogLineChanged(const std::string& line) {
+    logLineAdded(line);
+}
 
 void ConsoleWindow::setCounterText(const std::string& text) {
     if (!barTerminal_) {
@@ -129,20 +136,28 @@ char ConsoleWindow::ask(const std::string& question, const std::string& prompt,
 OverwriteAnswer ConsoleWindow::askOverwrite(const std::string& question) {
     if (!ttyIn_) return OverwriteAnswer::Yes;
     switch (ask(question, LoadString(ids::ConsoleOverwritePrompt), "yanoc")) {
-    case 'y': return OverwriteAnswer::Yes;
-    case 'a': return OverwriteAnswer::YesAll;
-    case 'n': return OverwriteAnswer::No;
-    case 'o': return OverwriteAnswer::NoAll;
-    default: return OverwriteAnswer::Cancel;
+    case 'y':
+        return OverwriteAnswer::Yes;
+    case 'a':
+        return OverwriteAnswer::YesAll;
+    case 'n':
+        return OverwriteAnswer::No;
+    case 'o':
+        return OverwriteAnswer::NoAll;
+    default:
+        return OverwriteAnswer::Cancel;
     }
 }
 
 AbortOrSkip ConsoleWindow::askAbortOrSkip() {
     if (!ttyIn_) return AbortOrSkip::Abort;
     switch (ask(LoadString(ids::AbortOrSkipQuestion), LoadString(ids::ConsoleAbortPrompt), "asc")) {
-    case 's': return AbortOrSkip::Skip;
-    case 'c': return AbortOrSkip::Cancel;
-    default: return AbortOrSkip::Abort;
+    case 's':
+        return AbortOrSkip::Skip;
+    case 'c':
+        return AbortOrSkip::Cancel;
+    default:
+        return AbortOrSkip::Abort;
     }
 }
 
@@ -159,4 +174,6 @@ UserRequests ConsoleWindow::poll() {
     return r;
 }
 
-void ConsoleWindow::finish() { clearBar(); }
+void ConsoleWindow::finish() {
+    clearBar();
+}

@@ -81,9 +81,11 @@ std::string WriteTemporary(std::string_view data) {
     return tmpl;
 }
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char Lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
-}  // namespace
+} // namespace
 
 ImageListStatus ReadImageListFile(const std::string& path, std::vector<std::string>* paths) {
     std::string text;
@@ -96,7 +98,8 @@ ImageListStatus ReadImageListFile(const std::string& path, std::vector<std::stri
 ImageListStatus WriteImageListFile(const std::string& path, const std::vector<std::string>& paths) {
     if (paths.empty()) return ImageListStatus::Ok;
     std::string text = "BRL\r\n";
-    for (const std::string& p : paths) text += p + "\r\n";
+    for (const std::string& p : paths)
+        text += p + "\r\n";
     const std::string tmp = path + ".tmp";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return ImageListStatus::WriteFailed;
@@ -153,7 +156,8 @@ bool ReadBatchList(const std::string& path, bool headerSkip, std::vector<std::st
 std::string TemporaryFolder() {
     const char* t = std::getenv("TMPDIR");
     std::string dir = (t && *t) ? t : "/tmp";
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
     return dir;
 }
 
@@ -163,7 +167,9 @@ bool IsTemporaryListName(std::string_view path) {
     return Lower(end[0]) == 't' && Lower(end[1]) == 'm' && Lower(end[2]) == 'p';
 }
 
-std::string MakeTemporaryBatchList(std::string_view text) { return WriteTemporary(text); }
+std::string MakeTemporaryBatchList(std::string_view text) {
+    return WriteTemporary(text);
+}
 
 std::string MakeTemporaryBatchListFromPattern(const std::string& folder, std::string_view pattern) {
     const std::string dirPath = folder.empty() ? "." : folder;
@@ -209,6 +215,7 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
     return p == pattern.size();
 }

@@ -27,7 +27,9 @@ namespace {
 
 constexpr int kExitError = 2;
 
-void Error(const std::string& text) { std::fprintf(stderr, "brellix-batch: %s\n", text.c_str()); }
+void Error(const std::string& text) {
+    std::fprintf(stderr, "brellix-batch: %s\n", text.c_str());
+}
 
 std::string CurrentFolder() {
     std::error_code ec;
@@ -61,12 +63,18 @@ void ListScript(CScript& script, const std::string& path) {
 int ListImageList(const std::string& path) {
     std::vector<std::string> paths;
     switch (ReadImageListFile(path, &paths)) {
-    case ImageListStatus::Ok: break;
-    case ImageListStatus::NotAnImageList: Error(LoadString(ids::NotAnImageList)); return kExitError;
-    default: Error(LoadString(ids::CannotOpenRequested)); return kExitError;
+    case ImageListStatus::Ok:
+        break;
+    case ImageListStatus::NotAnImageList:
+        Error(LoadString(ids::NotAnImageList));
+        return kExitError;
+    default:
+        Error(LoadString(ids::CannotOpenRequested));
+        return kExitError;
     }
     std::printf("%s\n", FormatString(ids::ConsoleImageList, path).c_str());
-    for (const std::string& p : paths) std::printf("  %s\n", p.c_str());
+    for (const std::string& p : paths)
+        std::printf("  %s\n", p.c_str());
     return 0;
 }
 
@@ -136,7 +144,8 @@ int Run(int argc, char** argv) {
     ConsoleWindow::InstallInterruptHandler();
     if (IsPrintScript(script) && !script.FindCommand(CMD_SET_OUTPUT_OPTIONS))
         Error(LoadString(ids::ConsoleNoPrinting));
-    const std::string currentLog = info.stateFolder.empty() ? "" : info.stateFolder + "/CURRENT.LOG";
+    const std::string currentLog =
+        info.stateFolder.empty() ? "" : info.stateFolder + "/CURRENT.LOG";
     const BatchModeResult r = RunBatchMode(script, cl, window, cwd, currentLog);
     window.finish();
     if (ttyIn) std::fclose(ttyIn);
@@ -144,6 +153,8 @@ int Run(int argc, char** argv) {
     return ExitStatusFor(r);
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) { return Run(argc, argv); }
+int main(int argc, char** argv) {
+    return Run(argc, argv);
+}

@@ -5,10 +5,13 @@
 #include "script/commands.h"
 #include "script/script.h"
 
-OutputOptions DefaultOutputOptions() { return OutputOptions{}; }
+OutputOptions DefaultOutputOptions() {
+    return OutputOptions{};
+}
 
 std::string WithoutTrailingSlash(std::string folder) {
-    while (!folder.empty() && folder.back() == '/') folder.pop_back();
+    while (!folder.empty() && folder.back() == '/')
+        folder.pop_back();
     return folder;
 }
 

@@ -18,7 +18,7 @@ class CScriptCommand;
 class SettingsStore;
 
 struct OutputSettings {
-    int id = 32;      // output format identifier, 1..34
+    int id = 32; // output format identifier, 1..34
     int subType = 0;
     // Without a trailing "/" ("" for the root); the runner adds it back.
     std::string folder;

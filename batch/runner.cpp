@@ -30,7 +30,7 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace
+} // namespace
 
 void SplitPath(const std::string& path, std::string* folder, std::string* name) {
     const size_t slash = path.find_last_of('/');
@@ -73,9 +73,14 @@ void BatchRunner::resolveRequests() {
         if (window_.confirmAbort()) stopNow_ = aborted_ = true;
     } else if (r.escape) {
         switch (window_.askAbortOrSkip()) {
-        case AbortOrSkip::Abort: stopNow_ = aborted_ = true; break;
-        case AbortOrSkip::Skip: stopNow_ = skipped_ = true; break;
-        case AbortOrSkip::Cancel: break;
+        case AbortOrSkip::Abort:
+            stopNow_ = aborted_ = true;
+            break;
+        case AbortOrSkip::Skip:
+            stopNow_ = skipped_ = true;
+            break;
+        case AbortOrSkip::Cancel:
+            break;
         }
     }
 }
@@ -92,10 +97,18 @@ void BatchRunner::reportError(const std::string& text) {
 void BatchRunner::logReadError(KervErrorCode code) {
     reportError(ErrorCodeToText(code));
     switch (code) {
-    case KERV_UNKNOWN_FORMAT: log_.addString(ids::UnknownFormatSkipped); break;
-    case KERV_FILE_MISSING: log_.addString(ids::MissingSkipped); break;
-    case KERV_FILE_OPEN: log_.addString(ids::UnreadableSkipped); break;
-    default: log_.addString(ids::NotConverted); break;
+    case KERV_UNKNOWN_FORMAT:
+        log_.addString(ids::UnknownFormatSkipped);
+        break;
+    case KERV_FILE_MISSING:
+        log_.addString(ids::MissingSkipped);
+        break;
+    case KERV_FILE_OPEN:
+        log_.addString(ids::UnreadableSkipped);
+        break;
+    default:
+        log_.addString(ids::NotConverted);
+        break;
     }
 }
 
@@ -180,7 +193,8 @@ bool BatchRunner::scanForOptimumPalette() {
     std::vector<std::string> lines;
     if (!openList(&lines)) return false;
     runState_ = Scanning;
-    const int colours = ParamOr(c->m_nParam[0], IntSlotDefault(CMD_OPTIMIZED_PALETTE, Slot::P0, 256));
+    const int colours =
+        ParamOr(c->m_nParam[0], IntSlotDefault(CMD_OPTIMIZED_PALETTE, Slot::P0, 256));
     if (paletteBuilder_->begin(colours, ParamOr(c->m_nParam[1], 0), ParamOr(c->m_nParam[4], 0)) !=
         KERV_OK) {
         runState_ = Running;
@@ -350,7 +364,8 @@ BatchRunner::FileOutcome BatchRunner::processFile(const std::string& line, int i
         log_.addString(ids::Overwriting);
     }
 
-    if (const int msg = CheckOutputCompatibility(state_.output.id, state_.output.subType, dib.get());
+    if (const int msg =
+            CheckOutputCompatibility(state_.output.id, state_.output.subType, dib.get());
         msg != 0) {
         const std::string text = LoadString(msg);
         reportError(text);

@@ -47,4 +47,6 @@ bool StartUp(const std::string& exePath, StartupInfo* info, std::string* message
     return true;
 }
 
-void ShutDown() { KML_ShutDown(); }
+void ShutDown() {
+    KML_ShutDown();
+}

@@ -5,8 +5,8 @@
 #include <string>
 
 struct StartupInfo {
-    std::string dataFolder;   // read-only data ("KCD.DAT")
-    std::string stateFolder;  // "CURRENT.LOG"; empty when it cannot be made
+    std::string dataFolder;  // read-only data ("KCD.DAT")
+    std::string stateFolder; // "CURRENT.LOG"; empty when it cannot be made
     std::string stateFolderError;
 };
 

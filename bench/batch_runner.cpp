@@ -53,7 +53,8 @@ struct Photos {
         {
             DIBLock d(dib);
             for (int y = 0; y < 1280; ++y)
-                for (int x = 0; x < 1920 * 3; ++x) d.row(y)[x] = static_cast<uint8_t>(x * 7 + y * 3);
+                for (int x = 0; x < 1920 * 3; ++x)
+                    d.row(y)[x] = static_cast<uint8_t>(x * 7 + y * 3);
         }
         for (int i = 0; i < kFiles; ++i) {
             paths.push_back((dir / ("p" + std::to_string(i) + ".bmp")).string());
@@ -78,7 +79,8 @@ void BM_RunnerBmpToBmp(benchmark::State& st) {
     out->m_strParam[0] = (p.dir / "out").string();
     script.InsertCommand(std::move(out), -1);
     std::string list;
-    for (const auto& f : p.paths) list += f + "\n";
+    for (const auto& f : p.paths)
+        list += f + "\n";
     std::ofstream(p.dir / "list.txt") << list;
     for (auto _ : st) {
         BatchRunState s;
@@ -110,6 +112,6 @@ void BM_ReadWriteBmpToBmp(benchmark::State& st) {
 BENCHMARK(BM_RunnerBmpToBmp)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ReadWriteBmpToBmp)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -29,7 +29,9 @@ struct RGB8 {
     uint8_t r, g, b;
 };
 
-uint8_t Clamp(double v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v + 0.5); }
+uint8_t Clamp(double v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v + 0.5);
+}
 
 // A 24-bit image from a colour function of (x, y).
 template <class F> KHANDLE Draw24(int w, int h, F colour) {
@@ -46,10 +48,12 @@ template <class F> KHANDLE Draw24(int w, int h, F colour) {
 }
 
 // A palette image: index function of (x, y), palette given as colours.
-template <class F> KHANDLE DrawIndexed(int w, int h, int bits, const RGB8* pal, int count, F index) {
+template <class F>
+KHANDLE DrawIndexed(int w, int h, int bits, const RGB8* pal, int count, F index) {
     KHANDLE dib = AllocDIB(w, h, bits, static_cast<uint32_t>(count));
     DIBLock d(dib);
-    for (int i = 0; i < count; ++i) d.palette()[i] = {pal[i].b, pal[i].g, pal[i].r, 0};
+    for (int i = 0; i < count; ++i)
+        d.palette()[i] = {pal[i].b, pal[i].g, pal[i].r, 0};
     for (int y = 0; y < h; ++y) {
         uint8_t* row = DIBRowFromTop(d.header(), y);
         for (int x = 0; x < w; ++x) {
@@ -77,12 +81,14 @@ double Noise(double x, double y) {
     double fx = x - xi, fy = y - yi;
     fx = fx * fx * (3 - 2 * fx);
     fy = fy * fy * (3 - 2 * fy);
-    const double a = Hash(xi, yi), b = Hash(xi + 1, yi), c = Hash(xi, yi + 1), d = Hash(xi + 1, yi + 1);
+    const double a = Hash(xi, yi), b = Hash(xi + 1, yi), c = Hash(xi, yi + 1),
+                 d = Hash(xi + 1, yi + 1);
     return (a + (b - a) * fx) + ((c + (d - c) * fx) - (a + (b - a) * fx)) * fy;
 }
 double Clouds(double x, double y) {
     double sum = 0, amp = 0.5, freq = 1;
-    for (int o = 0; o < 5; ++o, amp *= 0.5, freq *= 2) sum += amp * Noise(x * freq, y * freq);
+    for (int o = 0; o < 5; ++o, amp *= 0.5, freq *= 2)
+        sum += amp * Noise(x * freq, y * freq);
     return sum;
 }
 
@@ -122,7 +128,9 @@ bool Save(const std::string& folder, const char* name, KHANDLE dib, int id, int 
     return true;
 }
 
-std::unique_ptr<CScriptCommand> Command(int32_t id) { return std::make_unique<CScriptCommand>(id); }
+std::unique_ptr<CScriptCommand> Command(int32_t id) {
+    return std::make_unique<CScriptCommand>(id);
+}
 
 // A script holding only "Set Output Options": format id into folder.
 bool WriteConvertScript(const std::string& path, int id, const std::string& folder) {
@@ -131,7 +139,7 @@ bool WriteConvertScript(const std::string& path, int id, const std::string& fold
     out->m_nParam[0] = id - 1;
     out->m_nParam[1] = id == 1 ? 1 : 0;
     out->m_nParam[2] = 300;
-    out->m_nParam[3] = 15;  // JPEG quality 85
+    out->m_nParam[3] = 15; // JPEG quality 85
     out->m_nParam[4] = 1 << 8;
     out->m_nParam[5] = 0;
     out->m_strParam[0] = folder;
@@ -170,22 +178,22 @@ bool WriteDemoScript(const std::string& folder) {
     CScript script;
     script.InsertCommand(Command(CMD_TO_TRUE_COLOR), -1);
     auto rotate = Command(CMD_ROTATE);
-    rotate->m_nParam[0] = 0;   // free angle, unused for a quarter turn
-    rotate->m_nParam[1] = 0;   // 90 degrees
-    rotate->m_nParam[2] = 0;   // to the right
+    rotate->m_nParam[0] = 0; // free angle, unused for a quarter turn
+    rotate->m_nParam[1] = 0; // 90 degrees
+    rotate->m_nParam[2] = 0; // to the right
     rotate->m_crColor[0] = RGB(255, 255, 255);
     script.InsertCommand(std::move(rotate), -1);
     script.InsertCommand(Command(CMD_MIRROR), -1);
     auto out = Command(CMD_SET_OUTPUT_OPTIONS);
-    out->m_nParam[0] = 19 - 1;   // PNG
-    out->m_nParam[1] = 0;        // non-interlaced
-    out->m_nParam[2] = 300;      // 300 dpi, source resolution not kept
+    out->m_nParam[0] = 19 - 1; // PNG
+    out->m_nParam[1] = 0;      // non-interlaced
+    out->m_nParam[2] = 300;    // 300 dpi, source resolution not kept
     out->m_nParam[3] = 15;
-    out->m_nParam[4] = 1 << 8;   // no transparency
-    out->m_nParam[5] = 0;        // into the folder below
+    out->m_nParam[4] = 1 << 8; // no transparency
+    out->m_nParam[5] = 0;      // into the folder below
     out->m_nParam[6] = 1;
     out->m_nParam[7] = 1;
-    out->m_strParam[0] = "brellix-out";  // relative: the folder the run starts in
+    out->m_strParam[0] = "brellix-out"; // relative: the folder the run starts in
     script.InsertCommand(std::move(out), -1);
     std::string message;
     const std::string path = folder + "/demo.ksc";
@@ -197,7 +205,7 @@ bool WriteDemoScript(const std::string& folder) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--photos") {
@@ -205,7 +213,8 @@ int main(int argc, char** argv) {
         return MakePhotos(argv[2], std::atoi(argv[3]));
     }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: brellix-make-samples SAMPLES-FOLDER\n       brellix-make-samples --photos FOLDER COUNT\n");
+        std::fprintf(stderr, "usage: brellix-make-samples SAMPLES-FOLDER\n       "
+                             "brellix-make-samples --photos FOLDER COUNT\n");
         return 2;
     }
     const std::string dir = std::string(argv[1]) + "/images";
@@ -215,20 +224,27 @@ int main(int argc, char** argv) {
     bool ok = true;
 
     // A smooth two-way colour gradient (BMP, 24 bits).
-    ok &= Save(dir, "gradient.bmp", Draw24(160, 120, [](int x, int y) {
-                   return RGB8{Clamp(x * 255.0 / 159), Clamp(y * 255.0 / 119),
-                               Clamp(255 - (x + y) * 255.0 / 278)};
-               }), 1, 1);
+    ok &= Save(dir, "gradient.bmp",
+               Draw24(160, 120,
+                      [](int x, int y) {
+                          return RGB8{Clamp(x * 255.0 / 159), Clamp(y * 255.0 / 119),
+                                      Clamp(255 - (x + y) * 255.0 / 278)};
+                      }),
+               1, 1);
 
     // Overlapping shapes on a light background (PNG, 24 bits).
-    ok &= Save(dir, "shapes.png", Draw24(200, 150, [](int x, int y) {
-                   RGB8 c{236, 236, 228};
-                   if (x > 20 && x < 110 && y > 20 && y < 90) c = {40, 90, 200};
-                   const double dx = x - 120, dy = y - 85;
-                   if (dx * dx + dy * dy < 45 * 45) c = {220, 60, 50};
-                   if (y > 110 && y < 140 && x > 150 - (y - 110) && x < 150 + (y - 110)) c = {250, 190, 30};
-                   return c;
-               }), 19, 0);
+    ok &= Save(dir, "shapes.png",
+               Draw24(200, 150,
+                      [](int x, int y) {
+                          RGB8 c{236, 236, 228};
+                          if (x > 20 && x < 110 && y > 20 && y < 90) c = {40, 90, 200};
+                          const double dx = x - 120, dy = y - 85;
+                          if (dx * dx + dy * dy < 45 * 45) c = {220, 60, 50};
+                          if (y > 110 && y < 140 && x > 150 - (y - 110) && x < 150 + (y - 110))
+                              c = {250, 190, 30};
+                          return c;
+                      }),
+               19, 0);
 
     // A photo-like landscape: clouds in a sky, hills, a lake (JPEG).
     ok &= Save(dir, "landscape.jpg", Landscape(320, 200, 0), 10, 0);
@@ -236,53 +252,75 @@ int main(int argc, char** argv) {
     // Concentric rings in 256 greys (TIFF, LZW).
     {
         RGB8 grey[256];
-        for (int i = 0; i < 256; ++i) grey[i] = {uint8_t(i), uint8_t(i), uint8_t(i)};
-        ok &= Save(dir, "rings.tif", DrawIndexed(128, 128, 8, grey, 256, [](int x, int y) {
-                       const double r = std::hypot(x - 64.0, y - 64.0);
-                       return static_cast<int>(127.5 + 127.5 * std::cos(r / 3.0));
-                   }), 25, 2);
+        for (int i = 0; i < 256; ++i)
+            grey[i] = {uint8_t(i), uint8_t(i), uint8_t(i)};
+        ok &= Save(dir, "rings.tif",
+                   DrawIndexed(128, 128, 8, grey, 256,
+                               [](int x, int y) {
+                                   const double r = std::hypot(x - 64.0, y - 64.0);
+                                   return static_cast<int>(127.5 + 127.5 * std::cos(r / 3.0));
+                               }),
+                   25, 2);
     }
 
     // Diagonal stripes over a palette of 16 hues (GIF, 8 bits).
     {
         RGB8 pal[16];
         for (int i = 0; i < 16; ++i)
-            pal[i] = {Clamp(128 + 127 * std::cos(i * 0.39)), Clamp(128 + 127 * std::cos(i * 0.39 + 2.1)),
+            pal[i] = {Clamp(128 + 127 * std::cos(i * 0.39)),
+                      Clamp(128 + 127 * std::cos(i * 0.39 + 2.1)),
                       Clamp(128 + 127 * std::cos(i * 0.39 + 4.2))};
-        ok &= Save(dir, "stripes.gif", DrawIndexed(160, 100, 8, pal, 16, [](int x, int y) {
-                       return ((x + y) / 10) % 16;
-                   }), 6, 3);
+        ok &= Save(
+            dir, "stripes.gif",
+            DrawIndexed(160, 100, 8, pal, 16, [](int x, int y) { return ((x + y) / 10) % 16; }), 6,
+            3);
     }
 
     // A 16-colour checkerboard (PCX version 5).
     {
         RGB8 pal[16];
         for (int i = 0; i < 16; ++i)
-            pal[i] = {uint8_t(i & 1 ? 255 : 40), uint8_t(i & 2 ? 220 : 50), uint8_t(i & 4 ? 200 : 60)};
-        ok &= Save(dir, "checker.pcx", DrawIndexed(128, 96, 4, pal, 16, [](int x, int y) {
-                       return ((x / 16 + y / 16) % 2) ? (x / 16) % 8 + 8 : (y / 16) % 8;
-                   }), 16, 2);
+            pal[i] = {uint8_t(i & 1 ? 255 : 40), uint8_t(i & 2 ? 220 : 50),
+                      uint8_t(i & 4 ? 200 : 60)};
+        ok &= Save(dir, "checker.pcx",
+                   DrawIndexed(128, 96, 4, pal, 16,
+                               [](int x, int y) {
+                                   return ((x / 16 + y / 16) % 2) ? (x / 16) % 8 + 8 : (y / 16) % 8;
+                               }),
+                   16, 2);
     }
 
     // A sunset gradient with a sun (TGA, 24 bits RLE).
-    ok &= Save(dir, "sunset.tga", Draw24(160, 100, [](int x, int y) {
-                   const double d = std::hypot(x - 80.0, y - 70.0);
-                   if (d < 18) return RGB8{255, 236, 150};
-                   const double t = y / 99.0;
-                   return RGB8{Clamp(250 - 60 * t), Clamp(120 - 80 * t + 40 * (1 - t)), Clamp(60 + 90 * t)};
-               }), 24, 4);
+    ok &= Save(dir, "sunset.tga",
+               Draw24(160, 100,
+                      [](int x, int y) {
+                          const double d = std::hypot(x - 80.0, y - 70.0);
+                          if (d < 18) return RGB8{255, 236, 150};
+                          const double t = y / 99.0;
+                          return RGB8{Clamp(250 - 60 * t), Clamp(120 - 80 * t + 40 * (1 - t)),
+                                      Clamp(60 + 90 * t)};
+                      }),
+               24, 4);
 
     // A colour plasma (PPM, binary).
-    ok &= Save(dir, "plasma.ppm", Draw24(96, 64, [](int x, int y) {
-                   const double v = std::sin(x / 7.0) + std::sin(y / 5.0) + std::sin((x + y) / 9.0);
-                   return RGB8{Clamp(128 + 42 * v), Clamp(128 + 42 * std::sin(v * 2)), Clamp(128 - 42 * v)};
-               }), 20, 1);
+    ok &= Save(dir, "plasma.ppm",
+               Draw24(96, 64,
+                      [](int x, int y) {
+                          const double v =
+                              std::sin(x / 7.0) + std::sin(y / 5.0) + std::sin((x + y) / 9.0);
+                          return RGB8{Clamp(128 + 42 * v), Clamp(128 + 42 * std::sin(v * 2)),
+                                      Clamp(128 - 42 * v)};
+                      }),
+               20, 1);
 
     // A name with a space and non-ASCII letters, to show such names work.
-    ok &= Save(dir, "été à la plage.png", Draw24(120, 80, [](int x, int y) {
-                   if (y > 50) return RGB8{Clamp(230 - y), Clamp(200 - y), 140};
-                   return RGB8{90, Clamp(160 + x / 3), 230};
-               }), 19, 0);
+    ok &= Save(dir, "été à la plage.png",
+               Draw24(120, 80,
+                      [](int x, int y) {
+                          if (y > 50) return RGB8{Clamp(230 - y), Clamp(200 - y), 140};
+                          return RGB8{90, Clamp(160 + x / 3), 230};
+                      }),
+               19, 0);
 
     ok &= WriteDemoScript(argv[1]);
     return ok ? 0 : 1;

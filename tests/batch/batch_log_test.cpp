@@ -29,7 +29,7 @@ TEST(BatchLog, LinesAppendAndObservers) {
     log.add("Generating Palette...");
     log.appendToLast("256 Colors Found");
     log.addString(6019);
-    log.addString(999999);  // no such entry: nothing added
+    log.addString(999999); // no such entry: nothing added
     EXPECT_EQ(log.lines(), (std::vector<std::string>{"Generating Palette...256 Colors Found",
                                                      "Script Complete"}));
     EXPECT_EQ(added, (std::vector<std::string>{"Generating Palette...", "Script Complete"}));
@@ -82,8 +82,10 @@ TEST(BatchLog, StateFolderIsCreated) {
     }
     EXPECT_TRUE(StateFolder(&reason).empty());
     EXPECT_FALSE(reason.empty());
-    if (old) setenv("XDG_STATE_HOME", saved.c_str(), 1);
-    else unsetenv("XDG_STATE_HOME");
+    if (old)
+        setenv("XDG_STATE_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_STATE_HOME");
 }
 
-}  // namespace
+} // namespace

@@ -24,33 +24,32 @@ TEST_P(CommandLineValidity, AcceptsOrRefuses) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLineValidity,
-    ::testing::Values(
-        Case{"ScriptOnly", {"a.ksc"}, true},
-        Case{"NoArguments", {}, true},
-        Case{"RunBeforeScript", {"/r", "a.ksc"}, false},
-        Case{"DashRunBeforeScript", {"-r", "a.ksc"}, false},
-        Case{"FullExample", {"a.ksc", "/r", "/e", "/l", "log.txt", "*.tif"}, true},
-        Case{"UpperCaseSwitches", {"a.ksc", "/R", "-E", "-I", "/N"}, true},
-        Case{"AtLastIsUnfinished", {"a.ksc", "/@"}, false},
-        Case{"LogLastIsUnfinished", {"a.ksc", "-l"}, false},
-        Case{"ListThenSpec", {"a.ksc", "-@", "x.brl", "*.tif"}, false},
-        Case{"SpecThenList", {"a.ksc", "*.tif", "-@", "x.brl"}, false},
-        Case{"ListTwice", {"a.ksc", "-@", "x.brl", "-@", "y.brl"}, false},
-        Case{"LogTwice", {"a.ksc", "-l", "a.log", "-l", "b.log"}, false},
-        Case{"TwoSpecs", {"a.ksc", "a.jpg", "b.jpg"}, false},
-        Case{"WildcardScript", {"*.ksc"}, false},
-        Case{"QuestionMarkScript", {"a?.ksc"}, false},
-        Case{"WildcardList", {"a.ksc", "-@", "*.brl"}, false},
-        Case{"WildcardLog", {"a.ksc", "-l", "x?.log"}, false},
-        Case{"UnknownSwitch", {"a.ksc", "-x"}, false},
-        Case{"LongDashSwitch", {"a.ksc", "-run"}, false},
-        Case{"EmptyDashSwitch", {"a.ksc", "-"}, false},
-        Case{"SwitchInsteadOfListValue", {"a.ksc", "-@", "-r", "x.brl"}, false},
-        Case{"SwitchAfterValueIsFine", {"a.ksc", "-l", "x.log", "-r"}, true},
-        Case{"AbsolutePathsArePlain", {"/home/u/a.ksc", "-r", "/data/in/*.png"}, true},
-        Case{"SlashLongWordIsPath", {"a.ksc", "/rr"}, true},
-        Case{"SlashAloneIsPath", {"a.ksc", "/"}, true},
-        Case{"AbsoluteListPath", {"a.ksc", "-@", "/tmp/x.brl", "-r"}, true}),
+    ::testing::Values(Case{"ScriptOnly", {"a.ksc"}, true}, Case{"NoArguments", {}, true},
+                      Case{"RunBeforeScript", {"/r", "a.ksc"}, false},
+                      Case{"DashRunBeforeScript", {"-r", "a.ksc"}, false},
+                      Case{"FullExample", {"a.ksc", "/r", "/e", "/l", "log.txt", "*.tif"}, true},
+                      Case{"UpperCaseSwitches", {"a.ksc", "/R", "-E", "-I", "/N"}, true},
+                      Case{"AtLastIsUnfinished", {"a.ksc", "/@"}, false},
+                      Case{"LogLastIsUnfinished", {"a.ksc", "-l"}, false},
+                      Case{"ListThenSpec", {"a.ksc", "-@", "x.brl", "*.tif"}, false},
+                      Case{"SpecThenList", {"a.ksc", "*.tif", "-@", "x.brl"}, false},
+                      Case{"ListTwice", {"a.ksc", "-@", "x.brl", "-@", "y.brl"}, false},
+                      Case{"LogTwice", {"a.ksc", "-l", "a.log", "-l", "b.log"}, false},
+                      Case{"TwoSpecs", {"a.ksc", "a.jpg", "b.jpg"}, false},
+                      Case{"WildcardScript", {"*.ksc"}, false},
+                      Case{"QuestionMarkScript", {"a?.ksc"}, false},
+                      Case{"WildcardList", {"a.ksc", "-@", "*.brl"}, false},
+                      Case{"WildcardLog", {"a.ksc", "-l", "x?.log"}, false},
+                      Case{"UnknownSwitch", {"a.ksc", "-x"}, false},
+                      Case{"LongDashSwitch", {"a.ksc", "-run"}, false},
+                      Case{"EmptyDashSwitch", {"a.ksc", "-"}, false},
+                      Case{"SwitchInsteadOfListValue", {"a.ksc", "-@", "-r", "x.brl"}, false},
+                      Case{"SwitchAfterValueIsFine", {"a.ksc", "-l", "x.log", "-r"}, true},
+                      Case{
+                          "AbsolutePathsArePlain", {"/home/u/a.ksc", "-r", "/data/in/*.png"}, true},
+                      Case{"SlashLongWordIsPath", {"a.ksc", "/rr"}, true},
+                      Case{"SlashAloneIsPath", {"a.ksc", "/"}, true},
+                      Case{"AbsoluteListPath", {"a.ksc", "-@", "/tmp/x.brl", "-r"}, true}),
     [](const ::testing::TestParamInfo<Case>& p) { return std::string(p.param.name); });
 
 TEST(CommandLine, FillsTheRecord) {
@@ -94,9 +93,9 @@ TEST(CommandLine, SlashRule) {
         bool isSwitch;
         const char* text;
     } cases[] = {
-        {"/r", true, "r"},   {"/R", true, "R"},        {"/@", true, "@"},   {"/l", true, "l"},
-        {"/x", false, "/x"}, {"/tmp", false, "/tmp"},  {"-x", true, "x"},   {"-", true, ""},
-        {"-tmp", true, "tmp"}, {"a/b", false, "a/b"},  {"/", false, "/"},   {"/e", true, "e"},
+        {"/r", true, "r"},     {"/R", true, "R"},       {"/@", true, "@"}, {"/l", true, "l"},
+        {"/x", false, "/x"},   {"/tmp", false, "/tmp"}, {"-x", true, "x"}, {"-", true, ""},
+        {"-tmp", true, "tmp"}, {"a/b", false, "a/b"},   {"/", false, "/"}, {"/e", true, "e"},
     };
     for (const auto& c : cases) {
         SplitArgument s = SplitCommandArgument(c.arg);
@@ -128,7 +127,7 @@ TEST(CommandLine, ImageListNames) {
     EXPECT_FALSE(IsImageListName("xbrl"));
 }
 
-}  // namespace
+} // namespace
 
 #include "batch/batch_mode.h"
 
@@ -155,4 +154,4 @@ TEST(CommandLine, InputSpecFolders) {
     }
 }
 
-}  // namespace
+} // namespace

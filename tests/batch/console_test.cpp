@@ -6,8 +6,8 @@
 #include "script/script.h"
 #include "tests/support/test_support.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,14 +28,14 @@ using brellix::test::TempDir;
 namespace {
 
 struct Result {
-    int status = -1;  // exit status, or 128 + signal
+    int status = -1; // exit status, or 128 + signal
     std::string out, err;
 };
 
 // Runs brellix-batch in `cwd` with its own settings file and state folder.
 // With interruptAfter, SIGINT is sent once standard output holds that text.
 Result RunBatch(const std::vector<std::string>& args, const fs::path& cwd,
-           const std::string& interruptAfter = "") {
+                const std::string& interruptAfter = "") {
     int outPipe[2], errPipe[2];
     EXPECT_EQ(pipe(outPipe), 0);
     EXPECT_EQ(pipe(errPipe), 0);
@@ -51,7 +51,8 @@ Result RunBatch(const std::vector<std::string>& args, const fs::path& cwd,
         setenv("XDG_STATE_HOME", (cwd / "state").c_str(), 1);
         setenv("TMPDIR", cwd.c_str(), 1);
         std::vector<char*> argv{const_cast<char*>(BRELLIX_BATCH_PATH)};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execv(BRELLIX_BATCH_PATH, argv.data());
         _exit(98);
@@ -64,14 +65,17 @@ Result RunBatch(const std::vector<std::string>& args, const fs::path& cwd,
     while (outOpen || errOpen) {
         char buf[4096];
         bool any = false;
-        for (auto [fd, dst, open] : {std::tuple{outPipe[0], &r.out, &outOpen},
-                                     std::tuple{errPipe[0], &r.err, &errOpen}}) {
+        for (auto [fd, dst, open] :
+             {std::tuple{outPipe[0], &r.out, &outOpen}, std::tuple{errPipe[0], &r.err, &errOpen}}) {
             if (!*open) continue;
             ssize_t n = read(fd, buf, sizeof buf);
-            if (n > 0) dst->append(buf, static_cast<size_t>(n)), any = true;
-            else if (n == 0) *open = false;
+            if (n > 0)
+                dst->append(buf, static_cast<size_t>(n)), any = true;
+            else if (n == 0)
+                *open = false;
         }
-        if (!interruptAfter.empty() && !interrupted && r.out.find(interruptAfter) != std::string::npos) {
+        if (!interruptAfter.empty() && !interrupted &&
+            r.out.find(interruptAfter) != std::string::npos) {
             kill(pid, SIGINT);
             interrupted = true;
         }
@@ -112,7 +116,8 @@ void WriteScript(const fs::path& p, int outputId = 19, bool withOutput = true) {
 int CountLines(const std::string& text, const std::string& line) {
     int n = 0;
     size_t pos = 0;
-    while ((pos = text.find(line + "\n", pos)) != std::string::npos) ++n, pos += line.size();
+    while ((pos = text.find(line + "\n", pos)) != std::string::npos)
+        ++n, pos += line.size();
     return n;
 }
 
@@ -134,21 +139,24 @@ TEST(Console, InvalidCommandLines) {
     const std::string msg =
         "An invalid set of command line parameters was specified.  Please refer to the printed or "
         "online documentation for assistance.";
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"/r", "demo"}, {"demo", "/@"}, {"demo", "-@", "l.brl", "*.bmp"}, {"demo", "-x"},
-             {"demo", "a.bmp", "b.bmp"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"/r", "demo"},
+                                                                  {"demo", "/@"},
+                                                                  {"demo", "-@", "l.brl", "*.bmp"},
+                                                                  {"demo", "-x"},
+                                                                  {"demo", "a.bmp", "b.bmp"}}) {
         Result r = RunBatch(args, dir.path());
         EXPECT_EQ(r.status, 2) << args[0] << " " << args[1];
         EXPECT_NE(r.err.find(msg), std::string::npos) << r.err;
     }
     // Two plain names are what an unquoted pattern becomes: a hint says so.
-    EXPECT_NE(RunBatch({"demo", "a.bmp", "b.bmp"}, dir.path()).err.find("quote"), std::string::npos);
+    EXPECT_NE(RunBatch({"demo", "a.bmp", "b.bmp"}, dir.path()).err.find("quote"),
+              std::string::npos);
 }
 
 TEST(Console, ListsTheScriptWithoutRun) {
     TempDir dir;
     WriteScript(dir / "demo.ksc");
-    Result r = RunBatch({"demo"}, dir.path());  // ".ksc" is added
+    Result r = RunBatch({"demo"}, dir.path()); // ".ksc" is added
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("1. Change to 16.7 Mil colors (24 bit)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("2. Mirror Image"), std::string::npos);
@@ -174,13 +182,15 @@ TEST(Console, RunsAndReportsItsExitStatus) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::exists(dir / "out/a 1.png"));
     EXPECT_TRUE(fs::exists(dir / "out/b.png"));
-    EXPECT_NE(r.out.find("Reading " + (dir / "in/a 1.bmp").string() + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Reading " + (dir / "in/a 1.bmp").string() + "\n"), std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("2  File(s) successfully converted.\n"), std::string::npos);
     EXPECT_NE(r.err.find("Processing File 1 of 2"), std::string::npos);
     // The -l log and CURRENT.LOG hold the same CR LF text as the output.
     auto log = ReadFileBytes(dir / "run.log");
     std::string logText(log.begin(), log.end()), crlf;
-    for (char c : r.out) c == '\n' ? crlf += "\r\n" : crlf += c;
+    for (char c : r.out)
+        c == '\n' ? crlf += "\r\n" : crlf += c;
     EXPECT_EQ(logText, crlf);
     auto current = ReadFileBytes(dir / "state/brellix/CURRENT.LOG");
     EXPECT_EQ(std::string(current.begin(), current.end()), crlf);
@@ -223,7 +233,8 @@ TEST(Console, CtrlCAbortsCleanly) {
     TempDir dir;
     WriteScript(dir / "demo.ksc");
     fs::create_directories(dir / "in");
-    for (int i = 0; i < 40; ++i) WriteImage(dir / "in" / ("f" + std::to_string(100 + i) + ".bmp"), 600, 400, i);
+    for (int i = 0; i < 40; ++i)
+        WriteImage(dir / "in" / ("f" + std::to_string(100 + i) + ".bmp"), 600, 400, i);
     Result r = RunBatch({"demo", "-r", "in/*.bmp"}, dir.path(), "Reading ");
     EXPECT_EQ(r.status, 130) << r.out << r.err;
     EXPECT_NE(r.out.find("User abort. Processing halted.\n"), std::string::npos);
@@ -246,4 +257,4 @@ TEST(Console, CtrlCAbortsCleanly) {
         EXPECT_NE(e.path().filename().string().rfind("tmpbrl", 0), 0u) << e.path();
 }
 
-}  // namespace
+} // namespace

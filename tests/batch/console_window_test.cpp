@@ -14,7 +14,8 @@ std::string Contents(FILE* f) {
     std::fflush(f);
     std::rewind(f);
     std::string s;
-    for (int c; (c = std::fgetc(f)) != EOF;) s += static_cast<char>(c);
+    for (int c; (c = std::fgetc(f)) != EOF;)
+        s += static_cast<char>(c);
     return s;
 }
 
@@ -39,7 +40,8 @@ struct FakeTerminal {
         std::string s;
         char buf[4096];
         ssize_t n;
-        while ((n = recv(fds[1], buf, sizeof buf, MSG_DONTWAIT)) > 0) s.append(buf, static_cast<size_t>(n));
+        while ((n = recv(fds[1], buf, sizeof buf, MSG_DONTWAIT)) > 0)
+            s.append(buf, static_cast<size_t>(n));
         return s;
     }
 };
@@ -69,10 +71,10 @@ TEST(ConsoleWindow, AsksOnTheTerminal) {
         const char* typed;
         OverwriteAnswer want;
     } cases[] = {
-        {"y\n", OverwriteAnswer::Yes},   {"A\n", OverwriteAnswer::YesAll},
-        {"n\n", OverwriteAnswer::No},    {"o\n", OverwriteAnswer::NoAll},
+        {"y\n", OverwriteAnswer::Yes},    {"A\n", OverwriteAnswer::YesAll},
+        {"n\n", OverwriteAnswer::No},     {"o\n", OverwriteAnswer::NoAll},
         {"c\n", OverwriteAnswer::Cancel}, {"x\nwhat\na\n", OverwriteAnswer::YesAll},
-        {"", OverwriteAnswer::Cancel},  // end of input
+        {"", OverwriteAnswer::Cancel}, // end of input
     };
     for (const auto& c : cases) {
         FakeTerminal t(c.typed);
@@ -96,10 +98,10 @@ TEST(ConsoleWindow, CtrlCIsTheAbortButton) {
     EXPECT_FALSE(w.poll().abort);
     raise(SIGINT);
     EXPECT_TRUE(w.poll().abort);
-    EXPECT_FALSE(w.poll().abort);  // reported once
+    EXPECT_FALSE(w.poll().abort); // reported once
     EXPECT_TRUE(w.confirmAbort());
     signal(SIGINT, SIG_DFL);
     std::fclose(out);
 }
 
-}  // namespace
+} // namespace

@@ -137,8 +137,8 @@ TEST(TemporaryBatchList, RawCopyAndNames) {
 TEST(TemporaryBatchList, PatternLeavesOutHiddenFilesAndFolders) {
     TempDir tmp, in;
     setenv("TMPDIR", tmp.path().c_str(), 1);
-    for (const char* n : {"b.tif", "a.TIF", "c.jpg", ".hidden.tif", "noext", "with space.tif",
-                          "line\nbreak.tif"})
+    for (const char* n :
+         {"b.tif", "a.TIF", "c.jpg", ".hidden.tif", "noext", "with space.tif", "line\nbreak.tif"})
         WriteText(in / n, "x");
     fs::create_directory(in / "folder.tif");
     fs::create_symlink(in / "folder.tif", in / "link.tif");
@@ -150,7 +150,8 @@ TEST(TemporaryBatchList, PatternLeavesOutHiddenFilesAndFolders) {
     p = MakeTemporaryBatchListFromPattern(in.path(), "*.*");
     std::vector<std::string> lines;
     ASSERT_TRUE(ReadBatchList(p, false, &lines));
-    EXPECT_EQ(lines, (std::vector<std::string>{"a.TIF", "b.tif", "c.jpg", "noext", "with space.tif"}));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"a.TIF", "b.tif", "c.jpg", "noext", "with space.tif"}));
 
     p = MakeTemporaryBatchListFromPattern(in.path(), "nothing*");
     ASSERT_FALSE(p.empty());
@@ -164,13 +165,16 @@ TEST(Pattern, Matching) {
         const char* pattern;
         bool match;
     } cases[] = {
-        {"a.tif", "*.tif", true},  {"A.TIF", "*.tif", true},   {"a.tiff", "*.tif", false},
-        {"noext", "*.*", true},    {"noext", "*", true},       {"a.b.c", "*.c", true},
-        {"ab", "a?", true},        {"a", "a?", false},         {"abc", "a*c", true},
-        {"abcbc", "a*bc", true},   {"abd", "a*c", false},      {"été.jpg", "*.JPG", true},
-        {"x", "", false},          {"photo 1.png", "photo*", true},
+        {"a.tif", "*.tif", true},   {"A.TIF", "*.tif", true},
+        {"a.tiff", "*.tif", false}, {"noext", "*.*", true},
+        {"noext", "*", true},       {"a.b.c", "*.c", true},
+        {"ab", "a?", true},         {"a", "a?", false},
+        {"abc", "a*c", true},       {"abcbc", "a*bc", true},
+        {"abd", "a*c", false},      {"été.jpg", "*.JPG", true},
+        {"x", "", false},           {"photo 1.png", "photo*", true},
     };
-    for (const auto& c : cases) EXPECT_EQ(MatchesPattern(c.name, c.pattern), c.match) << c.name << " " << c.pattern;
+    for (const auto& c : cases)
+        EXPECT_EQ(MatchesPattern(c.name, c.pattern), c.match) << c.name << " " << c.pattern;
 }
 
-}  // namespace
+} // namespace

@@ -57,13 +57,14 @@ std::vector<uint8_t> ReadContent(const fs::path& p) {
 std::vector<std::string> FilesIn(const fs::path& dir) {
     std::vector<std::string> names;
     if (!fs::exists(dir)) return names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 struct Fixture : ::testing::Test {
-    brellix::test::LeakCheck leaks;  // every DIB of a run is freed
+    brellix::test::LeakCheck leaks; // every DIB of a run is freed
     TempDir root;
     fs::path in = root / "in", out = root / "out";
     CScript script;
@@ -88,7 +89,8 @@ struct Fixture : ::testing::Test {
         s.batchListPath = (root / "list.txt").string();
         WriteText(s.batchListPath, listText);
         s.listMode = 1;
-        s.output = OutputSettingsFromCommand(*script.FindCommand(CMD_SET_OUTPUT_OPTIONS), root.path());
+        s.output =
+            OutputSettingsFromCommand(*script.FindCommand(CMD_SET_OUTPUT_OPTIONS), root.path());
         s.unattended = unattended;
         s.currentLogPath = (root / "CURRENT.LOG").string();
         return s;
@@ -113,7 +115,8 @@ TEST_F(Fixture, EmptyListConvertsNothing) {
 TEST_F(Fixture, ListStopsAtFirstEmptyLineAndWritesOutputs) {
     MakeScript(kPNG, 0);
     std::vector<std::vector<uint8_t>> want;
-    for (int i = 0; i < 4; ++i) want.push_back(WriteImage(in / ("f" + std::to_string(i) + ".bmp"), 24, i));
+    for (int i = 0; i < 4; ++i)
+        want.push_back(WriteImage(in / ("f" + std::to_string(i) + ".bmp"), 24, i));
     const std::string list = (in / "f0.bmp").string() + "\r\n" + (in / "f1.bmp").string() +
                              "\r\n\r\n" + (in / "f2.bmp").string() + "\r\n";
     BatchRunner r(script, window, State(list));
@@ -132,7 +135,8 @@ TEST_F(Fixture, ListStopsAtFirstEmptyLineAndWritesOutputs) {
 
     // The automatic log holds the whole run with CR LF.
     std::string joined;
-    for (const auto& l : window.lines) joined += l + "\r\n";
+    for (const auto& l : window.lines)
+        joined += l + "\r\n";
     EXPECT_EQ(ReadText(root / "CURRENT.LOG"), joined);
 }
 
@@ -188,8 +192,9 @@ TEST_P(OverwriteAnswers, FollowTheRule) {
     ASSERT_EQ(r.RunConversion(), 1);
     EXPECT_EQ(window.questions.size(), c.questions);
     if (!window.questions.empty()) {
-        EXPECT_EQ(window.questions[0], "The filename \"" + (out / "f0.png").string() +
-                                           "\" already exists. Do you wish to overwrite this file?");
+        EXPECT_EQ(window.questions[0],
+                  "The filename \"" + (out / "f0.png").string() +
+                      "\" already exists. Do you wish to overwrite this file?");
     }
     int written = 0;
     for (int i = 0; i < 3; ++i) {
@@ -228,7 +233,7 @@ TEST_F(Fixture, TrueColourImageIsNotWrittenAsGif) {
     EXPECT_FALSE(fs::exists(out / "a.gif"));
     EXPECT_EQ(r.successCount(), 0);
     EXPECT_EQ(LastLine(), "0  File(s) successfully converted.");
-    EXPECT_TRUE(window.messages.empty());  // unattended: logged only
+    EXPECT_TRUE(window.messages.empty()); // unattended: logged only
 }
 
 TEST_F(Fixture, ReadFailuresAreLoggedAndSkipped) {
@@ -238,10 +243,9 @@ TEST_F(Fixture, ReadFailuresAreLoggedAndSkipped) {
     WriteText(in / "damaged.bmp", "BM this claims to be a bitmap but is not");
     WriteImage(in / "locked.bmp", 24, 2);
     chmod((in / "locked.bmp").c_str(), 0);
-    const bool canTestLocked = ::access((in / "locked.bmp").c_str(), R_OK) != 0;  // not as root
+    const bool canTestLocked = ::access((in / "locked.bmp").c_str(), R_OK) != 0; // not as root
     std::string list = (in / "missing.bmp").string() + "\n" + (in / "unknown.xyz").string() + "\n" +
-                       (in / "damaged.bmp").string() + "\n" +
-                       (in / "good.bmp").string() + "\n";
+                       (in / "damaged.bmp").string() + "\n" + (in / "good.bmp").string() + "\n";
     if (canTestLocked) list += (in / "locked.bmp").string() + "\n";
     BatchRunner r(script, window, State(list, /*unattended=*/false));
     ASSERT_EQ(r.RunConversion(), 1);
@@ -259,7 +263,7 @@ TEST_F(Fixture, ReadFailuresAreLoggedAndSkipped) {
     }
     EXPECT_EQ(FilesIn(out), std::vector<std::string>{"good.png"});
     EXPECT_EQ(r.successCount(), 1);
-    EXPECT_EQ(window.messages.size(), canTestLocked ? 4u : 3u);  // shown: not unattended
+    EXPECT_EQ(window.messages.size(), canTestLocked ? 4u : 3u); // shown: not unattended
     chmod((in / "locked.bmp").c_str(), 0644);
 }
 
@@ -268,7 +272,8 @@ TEST_F(Fixture, CommandErrorIsLoggedAndTheFileStillWritten) {
     auto want = WriteImage(in / "a.bmp", 24, 3);
     BatchRunner r(script, window, State((in / "a.bmp").string()));
     ASSERT_EQ(r.RunConversion(), 1);
-    EXPECT_EQ(window.count("Script Line 2 Error: The specified command has not yet been implemented"), 1);
+    EXPECT_EQ(
+        window.count("Script Line 2 Error: The specified command has not yet been implemented"), 1);
     EXPECT_EQ(ReadContent(out / "a.png"), want);
     EXPECT_EQ(r.successCount(), 1);
 }
@@ -313,7 +318,8 @@ TEST_F(Fixture, AbortAnywhereLeavesNoPartialOutput) {
         ++aborts;
         ASSERT_EQ(w.lines.back(), "User abort. Processing halted.") << at;
         std::string joined;
-        for (const auto& l : w.lines) joined += l + "\r\n";
+        for (const auto& l : w.lines)
+            joined += l + "\r\n";
         EXPECT_EQ(ReadText(root / "CURRENT.LOG"), joined) << at;
         const auto files = FilesIn(out);
         EXPECT_EQ(static_cast<int>(files.size()), r.successCount()) << at;
@@ -323,7 +329,7 @@ TEST_F(Fixture, AbortAnywhereLeavesNoPartialOutput) {
             EXPECT_EQ(ReadContent(out / f), want[index]) << at << " " << f;
         }
     }
-    EXPECT_GE(aborts, 6);  // at least two polls per file
+    EXPECT_GE(aborts, 6); // at least two polls per file
 }
 
 TEST_F(Fixture, ListThatCannotBeOpened) {
@@ -346,7 +352,8 @@ TEST_F(Fixture, MissingWatermarkIsReportedOnceAtTheStart) {
     auto mark = std::make_unique<CScriptCommand>(CMD_OVERLAY_WATERMARK);
     mark->m_strParam[0] = (root / "no-such-mark.png").string();
     script.InsertCommand(std::move(mark), 0);
-    for (int i = 0; i < 2; ++i) WriteImage(in / ("f" + std::to_string(i) + ".bmp"), 24, i);
+    for (int i = 0; i < 2; ++i)
+        WriteImage(in / ("f" + std::to_string(i) + ".bmp"), 24, i);
     BatchRunner r(script, window,
                   State((in / "f0.bmp").string() + "\n" + (in / "f1.bmp").string() + "\n"));
     ASSERT_EQ(r.RunConversion(), 1);
@@ -354,7 +361,8 @@ TEST_F(Fixture, MissingWatermarkIsReportedOnceAtTheStart) {
     EXPECT_EQ(window.count("An error occurred. The file was not read successfully."), 1);
     // The overlay fails for every file; the files are still written.
     int lineErrors = 0;
-    for (const auto& l : window.lines) lineErrors += l.rfind("Script Line 2 Error: ", 0) == 0;
+    for (const auto& l : window.lines)
+        lineErrors += l.rfind("Script Line 2 Error: ", 0) == 0;
     EXPECT_EQ(lineErrors, 2);
     EXPECT_EQ(r.successCount(), 2);
 }
@@ -401,7 +409,8 @@ TEST_F(ModeFixture, RelativePatternIsResolvedAgainstTheCurrentFolder) {
     EXPECT_EQ(window.count("Reading " + (in / "a.bmp").string()), 1);
     // The log went to the -l path; the temporary list is gone.
     EXPECT_TRUE(fs::exists(root / "run.log"));
-    for (const auto& f : FilesIn(root.path())) EXPECT_NE(f.rfind("tmpbrl", 0), 0u) << f;
+    for (const auto& f : FilesIn(root.path()))
+        EXPECT_NE(f.rfind("tmpbrl", 0), 0u) << f;
 }
 
 TEST_F(ModeFixture, SetupFailures) {
@@ -437,11 +446,11 @@ TEST_F(ModeFixture, SetupFailures) {
 }
 
 TEST_F(ModeFixture, SetInputOptionsListIsUsedAndDecidesErrorDisplay) {
-    MakeScript(kGIF, 3);  // 24-bit input: refused, which shows whether errors are displayed
+    MakeScript(kGIF, 3); // 24-bit input: refused, which shows whether errors are displayed
     WriteImage(in / "a.bmp", 24, 1);
     auto input = std::make_unique<CScriptCommand>(CMD_SET_INPUT_OPTIONS);
     input->m_strParam[0] = (root / "l.brl").string();
-    input->m_nParam[0] = 1;  // display error messages
+    input->m_nParam[0] = 1; // display error messages
     script.InsertCommand(std::move(input), -1);
     WriteText(root / "l.brl", "BRL\n" + (in / "a.bmp").string() + "\n");
     CommandLine cl;
@@ -455,11 +464,11 @@ TEST_F(ModeFixture, SetInputOptionsListIsUsedAndDecidesErrorDisplay) {
 
 TEST(OutputOptionsSlots, UnpackTheCommand) {
     CScriptCommand c(CMD_SET_OUTPUT_OPTIONS);
-    c.m_nParam[0] = 9;                 // identifier 10, JPG
+    c.m_nParam[0] = 9; // identifier 10, JPG
     c.m_nParam[1] = 1;
-    c.m_nParam[2] = (1 << 16) | 150;   // maintain DPI, 150
+    c.m_nParam[2] = (1 << 16) | 150; // maintain DPI, 150
     c.m_nParam[3] = 40;
-    c.m_nParam[4] = (3 << 8) | 7;      // palette entry 7
+    c.m_nParam[4] = (3 << 8) | 7; // palette entry 7
     c.m_nParam[5] = 1;
     c.m_nParam[6] = 2;
     c.m_nParam[7] = 2;
@@ -492,7 +501,7 @@ TEST(OutputOptionsSlots, UnpackTheCommand) {
     EXPECT_EQ(d.folder, WithoutTrailingSlash(HomeFolder()));
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -529,7 +538,8 @@ struct RecordingBuilder : OptimumPaletteBuilder {
         return KERV_OK;
     }
     KervErrorCode finish(RGBQUAD* palette, int* count) override {
-        for (int i = 0; i < 16; ++i) palette[i] = {uint8_t(i * 16), 0, 0, 0};
+        for (int i = 0; i < 16; ++i)
+            palette[i] = {uint8_t(i * 16), 0, 0, 0};
         *count = 16;
         return KERV_OK;
     }
@@ -574,7 +584,7 @@ TEST_F(Fixture, AbortDuringTheScanEndsTheRun) {
     EXPECT_FALSE(fs::exists(out));
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -585,7 +595,7 @@ TEST_F(Fixture, InputIsReplacedOnlyWhenTheAnswerAllowsIt) {
     auto o = std::make_unique<CScriptCommand>(CMD_SET_OUTPUT_OPTIONS);
     o->m_nParam[0] = kBMP - 1;
     o->m_nParam[1] = 1;
-    o->m_nParam[5] = 1;  // retain directory
+    o->m_nParam[5] = 1; // retain directory
     script.InsertCommand(std::move(o), -1);
     const fs::path src = in / "a.bmp";
     WriteImage(src, 24, 9);
@@ -605,7 +615,7 @@ TEST_F(Fixture, InputIsReplacedOnlyWhenTheAnswerAllowsIt) {
     ASSERT_EQ(allowed.RunConversion(), 1);
     EXPECT_EQ(allowed.successCount(), 1);
     EXPECT_NE(ReadFileBytes(src), before);
-    EXPECT_EQ(FilesIn(in), std::vector<std::string>{"a.bmp"});  // no temporary file left
+    EXPECT_EQ(FilesIn(in), std::vector<std::string>{"a.bmp"}); // no temporary file left
 }
 
-}  // namespace
+} // namespace

@@ -9,13 +9,13 @@
 #include <vector>
 
 struct ScriptedWindow : BatchWindow {
-    std::vector<std::string> lines;  // the log as shown
+    std::vector<std::string> lines; // the log as shown
     std::vector<std::string> questions;
     std::vector<std::string> messages;
-    std::deque<OverwriteAnswer> overwriteAnswers;  // empty: "&Yes"
+    std::deque<OverwriteAnswer> overwriteAnswers; // empty: "&Yes"
     std::deque<AbortOrSkip> escapeAnswers;
-    int abortAtPoll = 0;   // poll number (1-based) that reports Abort; 0 never
-    int escapeAtPoll = 0;  // poll number that reports Escape
+    int abortAtPoll = 0;  // poll number (1-based) that reports Abort; 0 never
+    int escapeAtPoll = 0; // poll number that reports Escape
     int polls = 0;
     int jobRange = -1, jobPosition = -1;
     std::string title, counter;
@@ -57,7 +57,8 @@ struct ScriptedWindow : BatchWindow {
 
     int count(const std::string& line) const {
         int n = 0;
-        for (const auto& l : lines) n += l == line;
+        for (const auto& l : lines)
+            n += l == line;
         return n;
     }
     bool hasPrefix(const std::string& prefix) const {
