@@ -176,7 +176,9 @@ KHANDLE NewLikeSource(const DIBLock& src, int32_t width, int32_t height) {
 
 // ---- Exact quarter and half turns ----
 
-constexpr int32_t kTile = 64;
+// A strip is the run of progress units done at once; tiles cut it into
+// pieces whose source and output rows stay in the cache.
+constexpr int32_t kStrip = 256, kTile = 32;
 
 // Output pixel (row r, column c) = *(origin + r * colStep + c * rowStep):
 // each output row is one source column, walked with a signed step.
@@ -219,8 +221,8 @@ bool Quarter90Bytes(ProgressReporter& p, const DIBLock& src, const DIBLock& dst)
     const int32_t W = src.width(), H = src.height();
     const Transpose t{dst.bits(), dst.stride(), src.bits() + size_t(W - 1) * BPP, -BPP,
                       static_cast<ptrdiff_t>(src.stride())};
-    for (int32_t x0 = 0; x0 < W; x0 += kTile) {
-        const int32_t x1 = std::min(W, x0 + kTile);
+    for (int32_t x0 = 0; x0 < W; x0 += kStrip) {
+        const int32_t x1 = std::min(W, x0 + kStrip);
         if (StepStrip(p, x0, x1)) return false;
         TransposeRows<BPP>(t, W - x1, W - x0, H);  // stored rows W-1-x
     }
@@ -234,8 +236,8 @@ bool Quarter270Bytes(ProgressReporter& p, const DIBLock& src, const DIBLock& dst
     const int32_t W = src.width(), H = src.height();
     const ptrdiff_t stride = static_cast<ptrdiff_t>(src.stride());
     const Transpose t{dst.bits(), dst.stride(), src.bits() + size_t(H - 1) * stride, BPP, -stride};
-    for (int32_t y0 = 0; y0 < H; y0 += kTile) {
-        const int32_t y1 = std::min(H, y0 + kTile);
+    for (int32_t y0 = 0; y0 < H; y0 += kStrip) {
+        const int32_t y1 = std::min(H, y0 + kStrip);
         if (StepStrip(p, y0, y1)) return false;
         TransposeColumns<BPP>(t, y0, y1, W);
     }

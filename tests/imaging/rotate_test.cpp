@@ -21,7 +21,7 @@ const int kDepths[] = {1, 4, 8, 24};
 struct Size {
     int w, h;
 };
-const Size kOddSizes[] = {{1, 1}, {13, 7}, {9, 16}, {70, 3}, {131, 67}};
+const Size kOddSizes[] = {{1, 1}, {13, 7}, {9, 16}, {70, 3}, {131, 67}, {263, 9}, {9, 263}};
 
 KHANDLE Rotated(KHANDLE src, double angle, int direction, uint8_t r = 0, int16_t g = 0, int16_t b = 0,
                 uint8_t blend = 1) {
@@ -92,7 +92,7 @@ TEST(RotateExact, HandComputedQuarterAndHalfTurns) {
 }
 
 // A plain pixel-by-pixel reference over sizes that cross the 64-pixel tiles
-// of the fast path and the byte boundaries of the packed depths.
+// and strips of the fast path and the byte boundaries of the packed depths.
 TEST(RotateExact, MatchesPixelByPixelMapping) {
     for (int bits : kDepths) {
         for (const Size& s : kOddSizes) {
