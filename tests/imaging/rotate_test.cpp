@@ -91,7 +91,7 @@ TEST(RotateExact, HandComputedQuarterAndHalfTurns) {
     }
 }
 
-// A plain pixel-by-pixel reference over sizes that cross the 64-pixel tiles
+// A plain pixel-by-pixel reference over sizes that cross the tiles
 // and strips of the fast path and the byte boundaries of the packed depths.
 TEST(RotateExact, MatchesPixelByPixelMapping) {
     for (int bits : kDepths) {
