@@ -276,7 +276,11 @@ bool BuildOutputInfo(KHANDLE dib, int id, int subType, const OutputOptions& o, I
     // Transparency, for GIF and PNG.
     if (id == 6 || id == 19) {
         uint16_t index = KERV_NO_TRANSPARENCY;
-        if (o.transparencyType == 0 || o.transparencyType == 3) {
+        if (o.transparencyType == 0 && o.sourceInfo) {
+            // The source file's own index; the same as the copy the batch
+            // runner leaves in transparencyIndex, but it can say "none".
+            index = o.sourceInfo->transparentIndex;
+        } else if (o.transparencyType == 0 || o.transparencyType == 3) {
             if (o.transparencyIndex >= 0 && o.transparencyIndex <= 255) index = uint16_t(o.transparencyIndex);
         } else if (o.transparencyType == 2 && dib) {
             uint8_t r = GetRValue(o.transparentColor), g = GetGValue(o.transparentColor),

@@ -271,6 +271,18 @@ TEST(ImageFile, MappingAndTransparencyRules) {
     EXPECT_EQ(i.transparentIndex, KERV_NO_TRANSPARENCY);
     EXPECT_EQ(i.options.variant, 40);
     EXPECT_TRUE(i.options.interlace);
+    ImageFileInfo src;
+    src.transparentIndex = 12;
+    o.transparencyType = 0;
+    o.sourceInfo = &src;
+    ASSERT_TRUE(BuildOutputInfo(pal.get(), 19, 0, o, &i));
+    EXPECT_EQ(i.transparentIndex, 12);
+    src.transparentIndex = KERV_NO_TRANSPARENCY;
+    ASSERT_TRUE(BuildOutputInfo(pal.get(), 19, 0, o, &i));
+    EXPECT_EQ(i.transparentIndex, KERV_NO_TRANSPARENCY);
+    o.sourceInfo = nullptr;
+    ASSERT_TRUE(BuildOutputInfo(pal.get(), 19, 0, o, &i));
+    EXPECT_EQ(i.transparentIndex, 7);
     o.transparencyType = 1;
     ASSERT_TRUE(BuildOutputInfo(pal.get(), 6, 2, o, &i));
     EXPECT_EQ(i.transparentIndex, KERV_NO_TRANSPARENCY);
@@ -316,4 +328,27 @@ TEST(ImageFile, AllocationFailuresAreClean) {
         return ReadImageFile(tga, nullptr, r, nullptr, nullptr);
     });
     EXPECT_GE(readPoints, 1);
+}
+
+// Resolution and transparency travel from a read to the next write.
+TEST(ImageFile, InfoTravelsFromReadToWrite) {
+    TempDir dir;
+    KOwnedHandle img(MakeRandomDIB(9, 9, 8, 4));
+    OutputOptions first;
+    first.transparencyType = 3;
+    first.transparencyIndex = 5;
+    ASSERT_EQ(WriteImageFile((dir / "a.png").string(), img.get(), 19, 0, first), 0);
+    KOwnedHandle back;
+    ImageFileInfo info;
+    ASSERT_EQ(Read(dir / "a.png", &back, &info), 0);
+    EXPECT_EQ(info.transparentIndex, 5);
+    OutputOptions keep;
+    keep.transparencyType = 0;
+    keep.sourceInfo = &info;
+    ASSERT_EQ(WriteImageFile((dir / "b.png").string(), back.get(), 19, 1, keep), 0);
+    KOwnedHandle again;
+    ImageFileInfo info2;
+    ASSERT_EQ(Read(dir / "b.png", &again, &info2), 0);
+    EXPECT_EQ(info2.transparentIndex, 5);
+    EXPECT_EQ(Colors(again.get()), Colors(img.get()));
 }
