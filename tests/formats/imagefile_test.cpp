@@ -95,6 +95,9 @@ TEST(ImageFile, DepthsAreConvertedForTheFormat) {
         {24, 1, 24, 8},  // 8-bit TGA: 256 colours
         {24, 0, 4, 8},
         {16, 0, 8, 1},   // PCX version 0 is monochrome
+        {6, 3, 24, 8},   // GIF: 256 colours
+        {10, 0, 4, 24},  // JPEG: true colour
+        {25, 0, 8, 1},   // TIFF fax: two colours
     };
     for (const auto& [id, sub, bits, expect] : cases) {
         SCOPED_TRACE(testing::Message() << "id " << id << " from " << bits << " bits");
