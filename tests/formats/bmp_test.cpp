@@ -266,3 +266,25 @@ TEST(BmpCodec, AgreesWithReferenceTools) {
         EXPECT_EQ(ColorsOfPnmFile(dir / "ref.ppm"), Colors(dib)) << name;
     }
 }
+
+TEST(BmpCodec, Os2VersionTwoAndPackedDibHeaders) {
+    KOwnedHandle src(MakeRandomDIB(10, 4, 8, 21));
+    std::vector<uint8_t> win;
+    ASSERT_EQ(EncodeBytes(EncodeBMP, src.get(), BmpInfo(11, 1), &win), 0);
+    // The same file with a 64-byte OS/2 2.x header: 24 more header bytes.
+    std::vector<uint8_t> os2(win.begin(), win.begin() + 54);
+    os2.insert(os2.end(), 24, 0);
+    os2.insert(os2.end(), win.begin() + 54, win.end());
+    codec::Set32(&os2[10], codec::Le32(&win[10]) + 24);
+    codec::Set32(&os2[14], 64);
+    KOwnedHandle h;
+    ImageFileInfo info;
+    ASSERT_EQ(DecodeBytes(DecodeBMP, os2, &h, &info), 0);
+    EXPECT_EQ(Colors(h.get()), Colors(src.get()));
+    EXPECT_EQ(info.options.variant, 10);
+    // A packed DIB (no file header), as .dib files and the clipboard hold them.
+    std::vector<uint8_t> packed(win.begin() + 14, win.end());
+    ASSERT_EQ(DecodeBytes(DecodeBMP, packed, &h, &info), 0);
+    EXPECT_EQ(ImageContent(h.get()), ImageContent(src.get()));
+    EXPECT_EQ(info.options.format, 6);
+}
