@@ -1,0 +1,36 @@
+// libFuzzer target: DecodeJPG on arbitrary bytes must return a code, never
+// crash, and leave no block behind; a decoded image is re-encoded.
+#include "core/kmem.h"
+#include "formats/codec.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool init = [] {
+        // Huge claimed images fail at the size check instead of exhausting memory.
+        KML_SetMaxBlockSize(256 << 20);
+        return true;
+    }();
+    (void)init;
+    const size_t live = KML_LiveBlockCount();
+    DecodeRequest req;
+    req.data = data;
+    req.size = size;
+    KHANDLE dib = nullptr;
+    ImageFileInfo info;
+    if (DecodeJPG(req, &dib, &info) == KERV_OK) {
+        if (!dib) std::abort();
+        EncodeRequest enc;
+        enc.dib = dib;
+        enc.info = &info;
+        std::vector<uint8_t> out;
+        (void)EncodeJPG(enc, &out);
+        KML_GlobalFree(dib);
+    } else if (dib) {
+        std::abort();  // a failed decode must leave the slot empty
+    }
+    if (KML_LiveBlockCount() != live) std::abort();
+    return 0;
+}
