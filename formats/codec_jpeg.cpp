@@ -49,13 +49,15 @@ struct JpegErrorManager {
     std::longjmp(e->jump, 1);
 }
 
-// Warnings are silent, except the one that says the data ran out: libjpeg
-// would carry on with made-up pixels.
+// Warnings are silent, except the two that say the data ran out (the file
+// ends, or a marker comes before the scan is complete): libjpeg would carry
+// on with made-up pixels.
 void JpegEmitMessage(j_common_ptr cinfo, int level) {
     auto* e = reinterpret_cast<JpegErrorManager*>(cinfo->err);
     if (level < 0) {
         ++e->pub.num_warnings;
-        if (e->pub.msg_code == JWRN_JPEG_EOF && cinfo->is_decompressor) {
+        const int code = e->pub.msg_code;
+        if ((code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER) && cinfo->is_decompressor) {
             e->failure = KERV_CORRUPT_FILE;
             std::longjmp(e->jump, 1);
         }
