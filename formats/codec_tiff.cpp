@@ -315,10 +315,8 @@ void FillTiffPalette(TIFF* tif, Native kind, const TiffImage& im, RGBQUAD* pal, 
     // Old writers store 8-bit values in the 16-bit map.
     bool eightBit = true;
     for (uint32_t i = 0; i < n && eightBit; ++i) eightBit = r[i] < 256 && g[i] < 256 && b[i] < 256;
-    const int shift = eightBit ? 0 : 8;
-    for (uint32_t i = 0; i < n && i < entries; ++i)
-        pal[i] = RGBQUAD{static_cast<uint8_t>(b[i] >> shift), static_cast<uint8_t>(g[i] >> shift),
-                         static_cast<uint8_t>(r[i] >> shift), 0};
+    auto level = [eightBit](uint16_t v) { return eightBit ? static_cast<uint8_t>(v) : Narrow16(v); };
+    for (uint32_t i = 0; i < n && i < entries; ++i) pal[i] = RGBQUAD{level(b[i]), level(g[i]), level(r[i]), 0};
 }
 
 KervErrorCode ReadNative(TIFF* tif, const TiffImage& im, Native kind, BITMAPINFOHEADER* h,
