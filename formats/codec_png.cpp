@@ -105,6 +105,9 @@ KervErrorCode DecodePngBody(PngReadState* s) {
     png_set_read_fn(png, s, PngReadData);
     // Our own dimension check decides what is too large, with its own code.
     png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
+    // Metadata chunks are buffered whole; a hostile length must not make
+    // libpng allocate (and clear) gigabytes for them.
+    png_set_chunk_malloc_max(png, size_t{8} << 20);
     png_read_info(png, info);
 
     png_uint_32 width = 0, height = 0;

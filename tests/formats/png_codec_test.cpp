@@ -266,6 +266,15 @@ TEST(PngCodec, HugeDimensionsAreRefusedBeforeAnyAllocation) {
     ExpectRefusedWithoutAllocating(DecodePNG, PngWithHeader(0, 10, 8, 0), KERV_CORRUPT_FILE);
 }
 
+// Found by the fuzzer: a metadata chunk claiming 2 GB made libpng allocate
+// and clear that much before finding the file short.
+TEST(PngCodec, OversizedMetadataChunkIsRefused) {
+    std::vector<uint8_t> f = PngWithHeader(16, 12, 16, 0);
+    f.resize(33);  // signature and IHDR only
+    f.insert(f.end(), {0x7F, 0xFF, 0xFF, 0xF0, 't', 'E', 'X', 't', 'a', 0, 'b'});
+    EXPECT_EQ(Decode(DecodePNG, f).rc, KERV_CORRUPT_FILE);
+}
+
 TEST(PngCodec, NotAPngAndBadArguments) {
     const std::vector<uint8_t> junk = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0};
     EXPECT_EQ(Decode(DecodePNG, junk).rc, KERV_CORRUPT_FILE);
