@@ -23,6 +23,12 @@ struct RoundTripCase {
     bool interlace;
 };
 
+std::string CaseName(const ::testing::TestParamInfo<RoundTripCase>& p) {
+    return std::to_string(p.param.bits) + "bit_" + (p.param.variant == 40 ? "87a" : "89a") +
+           (p.param.interlace ? "_interlaced" : "");
+}
+
+
 class GifRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(GifRoundTrip, PixelsAndPaletteSurvive) {
@@ -48,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(AllDepths, GifRoundTrip,
                          ::testing::Values(RoundTripCase{1, 40, false}, RoundTripCase{1, 41, true},
                                            RoundTripCase{4, 40, true}, RoundTripCase{4, 41, false},
                                            RoundTripCase{8, 40, false}, RoundTripCase{8, 40, true},
-                                           RoundTripCase{8, 41, false}, RoundTripCase{8, 41, true}));
+                                           RoundTripCase{8, 41, false}, RoundTripCase{8, 41, true}), CaseName);
 
 TEST(GifCodec, TwentyFourBitImagesAreRefused) {
     KOwnedHandle src(MakeTestDIB(4, 4, 24, 1));
@@ -183,7 +189,7 @@ TEST_P(GifWrittenFile, ImageMagickSeesTheSamePixels) {
 
 INSTANTIATE_TEST_SUITE_P(AllDepths, GifWrittenFile,
                          ::testing::Values(RoundTripCase{1, 40, false}, RoundTripCase{4, 41, true},
-                                           RoundTripCase{8, 40, true}, RoundTripCase{8, 41, false}));
+                                           RoundTripCase{8, 40, true}, RoundTripCase{8, 41, false}), CaseName);
 
 // ---- Damaged and hostile files ----
 

@@ -20,6 +20,12 @@ struct RoundTripCase {
     bool interlace;
 };
 
+std::string CaseName(const ::testing::TestParamInfo<RoundTripCase>& p) {
+    return std::to_string(p.param.bits) + "bit" + (p.param.grey ? "_grey" : "") +
+           (p.param.interlace ? "_interlaced" : "");
+}
+
+
 class PngRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(PngRoundTrip, PixelsPaletteAndResolutionSurvive) {
@@ -47,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(AllDepths, PngRoundTrip,
                                            RoundTripCase{4, true, false}, RoundTripCase{8, false, false},
                                            RoundTripCase{8, false, true}, RoundTripCase{8, true, false},
                                            RoundTripCase{8, true, true}, RoundTripCase{24, false, false},
-                                           RoundTripCase{24, false, true}));
+                                           RoundTripCase{24, false, true}), CaseName);
 
 TEST(PngCodec, GreyImagesAreWrittenAsGreyAndReadAsCanonicalGreyscale) {
     KOwnedHandle src(MakeTestDIB(16, 9, 8, 3, true));
@@ -222,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(AllDepths, PngWrittenFile,
                          ::testing::Values(RoundTripCase{1, false, false}, RoundTripCase{4, false, true},
                                            RoundTripCase{4, true, false}, RoundTripCase{8, false, false},
                                            RoundTripCase{8, true, true}, RoundTripCase{24, false, false},
-                                           RoundTripCase{24, false, true}));
+                                           RoundTripCase{24, false, true}), CaseName);
 
 // ---- Damaged and hostile files ----
 

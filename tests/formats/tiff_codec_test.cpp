@@ -20,6 +20,12 @@ struct RoundTripCase {
     bool grey;
 };
 
+std::string CaseName(const ::testing::TestParamInfo<RoundTripCase>& p) {
+    return "compression" + std::to_string(p.param.compression) + "_" + std::to_string(p.param.bits) + "bit" +
+           (p.param.grey ? "_grey" : "");
+}
+
+
 class TiffRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(TiffRoundTrip, PixelsPaletteAndResolutionSurvive) {
@@ -60,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{9, 8, true}, RoundTripCase{9, 24, false}, RoundTripCase{7, 1, false},
                       RoundTripCase{7, 4, false}, RoundTripCase{7, 8, true}, RoundTripCase{7, 24, false},
                       RoundTripCase{1, 1, false}, RoundTripCase{1, 4, false}, RoundTripCase{1, 8, false},
-                      RoundTripCase{1, 24, false}));
+                      RoundTripCase{1, 24, false}), CaseName);
 
 TEST(TiffCodec, CmykPlanesComeBackWithinRounding) {
     for (const int bits : {24, 8, 4}) {
@@ -205,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(SubTypes, TiffWrittenFile,
                                            RoundTripCase{9, 8, true}, RoundTripCase{9, 8, false},
                                            RoundTripCase{9, 24, false}, RoundTripCase{7, 4, false},
                                            RoundTripCase{7, 24, false}, RoundTripCase{1, 8, false},
-                                           RoundTripCase{1, 24, false}));
+                                           RoundTripCase{1, 24, false}), CaseName);
 
 TEST(TiffCodec, ImageMagickReadsOurCmyk) {
     REQUIRE_CONVERT();
