@@ -29,7 +29,8 @@ KHANDLE SyntheticPicture() {
             auto clamp = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
             row[3 * x] = clamp(x * 255 / kWidth + noise);
             row[3 * x + 1] = clamp(y * 255 / kHeight + noise);
-            row[3 * x + 2] = clamp(128 + static_cast<int>(90 * std::sin((x + 2 * y) / 37.0)) + noise);
+            row[3 * x + 2] =
+                clamp(128 + static_cast<int>(90 * std::sin((x + 2 * y) / 37.0)) + noise);
         }
     }
     return dib;
@@ -83,7 +84,7 @@ void EncodeBench(benchmark::State& state, int variant) {
     }
     KOwnedHandle dib(raw);
     ImageFileInfo info;
-    info.options.compressionFactor = 15;  // quality 85
+    info.options.compressionFactor = 15; // quality 85
     info.options.variant = variant;
     EncodeRequest req;
     req.dib = dib.get();
@@ -99,11 +100,15 @@ void EncodeBench(benchmark::State& state, int variant) {
     }
     state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
 }
-void BM_EncodeJPG(benchmark::State& state) { EncodeBench(state, 70); }
-void BM_EncodeJPGProgressive(benchmark::State& state) { EncodeBench(state, 71); }
+void BM_EncodeJPG(benchmark::State& state) {
+    EncodeBench(state, 70);
+}
+void BM_EncodeJPGProgressive(benchmark::State& state) {
+    EncodeBench(state, 71);
+}
 BENCHMARK(BM_EncodeJPG)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_EncodeJPGProgressive)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

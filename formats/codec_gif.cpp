@@ -29,10 +29,13 @@ inline constexpr int kPassStep[4] = {8, 8, 4, 2};
 KervErrorCode CodeForGifError(int error) {
     switch (error) {
     case D_GIF_ERR_NOT_ENOUGH_MEM:
-    case E_GIF_ERR_NOT_ENOUGH_MEM: return KERV_NO_MEMORY;
+    case E_GIF_ERR_NOT_ENOUGH_MEM:
+        return KERV_NO_MEMORY;
     case E_GIF_ERR_WRITE_FAILED:
-    case E_GIF_ERR_DISK_IS_FULL: return KERV_NO_MEMORY;  // our sink only fails for memory
-    default: return error >= 100 ? KERV_CORRUPT_FILE : KERV_CODEC_FAILURE;
+    case E_GIF_ERR_DISK_IS_FULL:
+        return KERV_NO_MEMORY; // our sink only fails for memory
+    default:
+        return error >= 100 ? KERV_CORRUPT_FILE : KERV_CODEC_FAILURE;
     }
 }
 
@@ -72,7 +75,9 @@ class GifReader {
 
 inline void PutIndex(uint8_t* row, int bits, uint32_t x, uint8_t v) {
     switch (bits) {
-    case 8: row[x] = v; break;
+    case 8:
+        row[x] = v;
+        break;
     case 4:
         if (x & 1)
             row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & 0xF0) | (v & 15));
@@ -98,7 +103,7 @@ KervErrorCode SkipToFirstImage(GifFileType* gif, int* transparent) {
         GifRecordType type = UNDEFINED_RECORD_TYPE;
         if (DGifGetRecordType(gif, &type) == GIF_ERROR) return CodeForGifError(gif->Error);
         if (type == IMAGE_DESC_RECORD_TYPE) return KERV_OK;
-        if (type == TERMINATE_RECORD_TYPE) return KERV_CORRUPT_FILE;  // no image at all
+        if (type == TERMINATE_RECORD_TYPE) return KERV_CORRUPT_FILE; // no image at all
         if (type != EXTENSION_RECORD_TYPE) return KERV_CORRUPT_FILE;
         int code = 0;
         GifByteType* block = nullptr;
@@ -129,14 +134,15 @@ KervErrorCode DecodeGifFile(GifFileType* gif, const DecodeRequest& req, KOwnedHa
     const int bits = mapCount > 16 ? 8 : mapCount > 2 ? 4 : mapCount > 0 ? 1 : 8;
     const uint32_t entries = 1u << bits;
 
-    const uint64_t canvasW = std::max<uint64_t>(gif->SWidth > 0 ? gif->SWidth : 0,
-                                                uint64_t(desc.Left) + desc.Width);
-    const uint64_t canvasH = std::max<uint64_t>(gif->SHeight > 0 ? gif->SHeight : 0,
-                                                uint64_t(desc.Top) + desc.Height);
+    const uint64_t canvasW =
+        std::max<uint64_t>(gif->SWidth > 0 ? gif->SWidth : 0, uint64_t(desc.Left) + desc.Width);
+    const uint64_t canvasH =
+        std::max<uint64_t>(gif->SHeight > 0 ? gif->SHeight : 0, uint64_t(desc.Top) + desc.Height);
     rc = CheckDecodeDimensions(canvasW, canvasH, bits);
     if (rc != KERV_OK) return rc;
 
-    out->reset(AllocDIB(static_cast<int32_t>(canvasW), static_cast<int32_t>(canvasH), bits, entries));
+    out->reset(
+        AllocDIB(static_cast<int32_t>(canvasW), static_cast<int32_t>(canvasH), bits, entries));
     if (!*out) return KERV_NO_MEMORY;
     KBuffer line;
     if (!line.allocate(static_cast<size_t>(desc.Width), KMEM_MOVEABLE)) return KERV_NO_MEMORY;
@@ -148,10 +154,12 @@ KervErrorCode DecodeGifFile(GifFileType* gif, const DecodeRequest& req, KOwnedHa
         for (int i = 0; i < mapCount && i < static_cast<int>(entries); ++i)
             pal[i] = RGBQUAD{map->Colors[i].Blue, map->Colors[i].Green, map->Colors[i].Red, 0};
     } else {
-        FillGreyRamp(pal, entries);  // no colour table: show grey levels
+        FillGreyRamp(pal, entries); // no colour table: show grey levels
     }
-    const uint32_t valid = mapCount > 0 ? static_cast<uint32_t>(std::min<int>(mapCount, entries)) : entries;
-    if (transparent >= 0 && static_cast<uint32_t>(transparent) >= valid) transparent = NO_TRANSPARENT_COLOR;
+    const uint32_t valid =
+        mapCount > 0 ? static_cast<uint32_t>(std::min<int>(mapCount, entries)) : entries;
+    if (transparent >= 0 && static_cast<uint32_t>(transparent) >= valid)
+        transparent = NO_TRANSPARENT_COLOR;
 
     // Whatever the image leaves uncovered shows the background (or is transparent).
     const bool covers = desc.Left == 0 && desc.Top == 0 && uint64_t(desc.Width) == canvasW &&
@@ -159,7 +167,8 @@ KervErrorCode DecodeGifFile(GifFileType* gif, const DecodeRequest& req, KOwnedHa
     if (!covers) {
         int back = transparent >= 0 ? transparent : gif->SBackGroundColor;
         if (back < 0 || static_cast<uint32_t>(back) >= valid) back = 0;
-        std::memset(d.bits(), FillByte(bits, static_cast<uint8_t>(back)), size_t(d.stride()) * d.height());
+        std::memset(d.bits(), FillByte(bits, static_cast<uint8_t>(back)),
+                    size_t(d.stride()) * d.height());
     }
 
     ProgressReporter progress(req.status);
@@ -181,7 +190,8 @@ KervErrorCode DecodeGifFile(GifFileType* gif, const DecodeRequest& req, KOwnedHa
             }
         }
     }
-    found->transparentIndex = transparent >= 0 ? static_cast<uint16_t>(transparent) : KERV_NO_TRANSPARENCY;
+    found->transparentIndex =
+        transparent >= 0 ? static_cast<uint16_t>(transparent) : KERV_NO_TRANSPARENCY;
     found->options.format = kGifFormat;
     found->options.interlace = desc.Interlace ? 1 : 0;
     progress.end();
@@ -221,14 +231,15 @@ KervErrorCode EncodeGifFile(GifFileType* gif, const BITMAPINFOHEADER* h, const E
     GifColorType colours[256] = {};
     const RGBQUAD* pal = DIBPalette(h);
     const uint32_t have = UsablePaletteEntries(h);
-    for (uint32_t i = 0; i < have; ++i) colours[i] = GifColorType{pal[i].rgbRed, pal[i].rgbGreen, pal[i].rgbBlue};
+    for (uint32_t i = 0; i < have; ++i)
+        colours[i] = GifColorType{pal[i].rgbRed, pal[i].rgbGreen, pal[i].rgbBlue};
     MapOwner map;
     map.map = GifMakeMapObject(static_cast<int>(count), colours);
     if (!map.map) return KERV_NO_MEMORY;
 
     EGifSetGifVersion(gif, gif89);
-    if (EGifPutScreenDesc(gif, static_cast<int>(width), static_cast<int>(height), bits, 0, map.map) ==
-        GIF_ERROR)
+    if (EGifPutScreenDesc(gif, static_cast<int>(width), static_cast<int>(height), bits, 0,
+                          map.map) == GIF_ERROR)
         return CodeForGifError(gif->Error);
     const uint16_t transparent = TransparentIndexToWrite(req, count);
     if (gif89 && transparent != KERV_NO_TRANSPARENCY) {
@@ -260,7 +271,7 @@ KervErrorCode EncodeGifFile(GifFileType* gif, const BITMAPINFOHEADER* h, const E
     return KERV_OK;
 }
 
-}  // namespace
+} // namespace
 
 KervErrorCode DecodeGIF(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info) {
     if (!dib) return KERV_INVALID_PARAM;
@@ -291,13 +302,14 @@ KervErrorCode EncodeGIF(const EncodeRequest& req, std::vector<uint8_t>* out) {
     if (!out || !req.dib) return KERV_INVALID_PARAM;
     DIBLock d(req.dib);
     if (!d) return KERV_INVALID_PARAM;
-    if (d.bitCount() > 8) return KERV_INVALID_PARAM;  // GIF holds palette images only
+    if (d.bitCount() > 8) return KERV_INVALID_PARAM; // GIF holds palette images only
 
     int error = 0;
     GifFileType* gif = EGifOpen(out, GifWrite, &error);
     if (!gif) return CodeForGifError(error);
     KervErrorCode rc = EncodeGifFile(gif, d.header(), req);
     int closeError = 0;
-    if (EGifCloseFile(gif, &closeError) == GIF_ERROR && rc == KERV_OK) rc = CodeForGifError(closeError);
+    if (EGifCloseFile(gif, &closeError) == GIF_ERROR && rc == KERV_OK)
+        rc = CodeForGifError(closeError);
     return rc;
 }

@@ -11,7 +11,7 @@
 #include "formats/codec.h"
 #include "formats/codec_lib_util.h"
 
-#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <cstdio> // jpeglib.h needs FILE and size_t first
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -25,13 +25,13 @@ namespace {
 using namespace brellix::codec;
 
 inline constexpr int32_t kJpegFormat = 17;
-inline constexpr int kMaxScans = 1000;  // a hostile progressive file can hold millions
+inline constexpr int kMaxScans = 1000; // a hostile progressive file can hold millions
 inline constexpr int kRowBatch = 16;
 
 struct JpegErrorManager {
     jpeg_error_mgr pub;
     jmp_buf jump;
-    KervErrorCode failure = KERV_OK;  // set by whoever raises the error
+    KervErrorCode failure = KERV_OK; // set by whoever raises the error
     KervErrorCode otherErrors = KERV_CORRUPT_FILE;
 };
 
@@ -40,10 +40,18 @@ struct JpegErrorManager {
     if (e->failure == KERV_OK) {
         switch (e->pub.msg_code) {
         case JERR_OUT_OF_MEMORY:
-        case JERR_NO_BACKING_STORE: e->failure = KERV_NO_MEMORY; break;
-        case JERR_IMAGE_TOO_BIG: e->failure = KERV_IMAGE_TOO_LARGE; break;
-        case JERR_CONVERSION_NOTIMPL: e->failure = KERV_UNSUPPORTED_VARIANT; break;
-        default: e->failure = e->otherErrors; break;
+        case JERR_NO_BACKING_STORE:
+            e->failure = KERV_NO_MEMORY;
+            break;
+        case JERR_IMAGE_TOO_BIG:
+            e->failure = KERV_IMAGE_TOO_LARGE;
+            break;
+        case JERR_CONVERSION_NOTIMPL:
+            e->failure = KERV_UNSUPPORTED_VARIANT;
+            break;
+        default:
+            e->failure = e->otherErrors;
+            break;
         }
     }
     std::longjmp(e->jump, 1);
@@ -147,8 +155,11 @@ KervErrorCode DecodeJpegBody(JpegReadState* s) {
         cmyk = true;
         break;
     case JCS_YCbCr:
-    case JCS_RGB: c->out_color_space = JCS_EXT_BGR; break;
-    default: return KERV_UNSUPPORTED_VARIANT;
+    case JCS_RGB:
+        c->out_color_space = JCS_EXT_BGR;
+        break;
+    default:
+        return KERV_UNSUPPORTED_VARIANT;
     }
     const KervErrorCode sizeCheck = CheckDecodeDimensions(c->image_width, c->image_height, bits);
     if (sizeCheck != KERV_OK) return sizeCheck;
@@ -195,7 +206,8 @@ KervErrorCode DecodeJpegBody(JpegReadState* s) {
         if (got == 0) return KERV_CORRUPT_FILE;
         if (cmyk) {
             for (JDIMENSION i = 0; i < got; ++i)
-                CmykRowToBGR(rows[i], width, inverted, bitsPtr + size_t(height - 1 - (y0 + i)) * stride);
+                CmykRowToBGR(rows[i], width, inverted,
+                             bitsPtr + size_t(height - 1 - (y0 + i)) * stride);
         }
     }
     jpeg_finish_decompress(c);
@@ -228,13 +240,15 @@ bool GrowOutput(JpegDestination* d, size_t extra) {
 
 void JpegInitDestination(j_compress_ptr cinfo) {
     auto* d = reinterpret_cast<JpegDestination*>(cinfo->dest);
-    if (!GrowOutput(d, std::max(kOutputChunk, d->reserveHint))) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+    if (!GrowOutput(d, std::max(kOutputChunk, d->reserveHint)))
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
 }
 
 boolean JpegEmptyOutput(j_compress_ptr cinfo) {
     auto* d = reinterpret_cast<JpegDestination*>(cinfo->dest);
     // The whole buffer is full: grow by the current size.
-    if (!GrowOutput(d, std::max(kOutputChunk, d->out->size()))) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+    if (!GrowOutput(d, std::max(kOutputChunk, d->out->size())))
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
     return TRUE;
 }
 
@@ -339,7 +353,7 @@ KervErrorCode EncodeJpegBody(JpegWriteState* s) {
     return KERV_OK;
 }
 
-}  // namespace
+} // namespace
 
 KervErrorCode DecodeJPG(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info) {
     if (!dib) return KERV_INVALID_PARAM;

@@ -55,10 +55,9 @@ inline double DpiFromPelsPerMetre(double ppm) {
 // own (as dots per inch). False when neither is known.
 struct Resolution {
     double value = 0.0;
-    int32_t unit = 0;  // 1 per inch, 2 per centimetre
+    int32_t unit = 0; // 1 per inch, 2 per centimetre
 };
-inline bool ResolutionToWrite(const EncodeRequest& req, const BITMAPINFOHEADER* h,
-                              Resolution* r) {
+inline bool ResolutionToWrite(const EncodeRequest& req, const BITMAPINFOHEADER* h, Resolution* r) {
     if (req.info) {
         const SGraphicAttributes& a = req.info->attributes;
         if ((a.resolutionUnit == 1 || a.resolutionUnit == 2) && a.resolution > 0.0 &&
@@ -137,13 +136,16 @@ inline uint32_t IndicesUsed(const BITMAPINFOHEADER* h) {
 // One palette row (1, 4 or 8 bits) to one index byte a pixel.
 inline void UnpackRowTo8(const uint8_t* src, int bits, uint32_t width, uint8_t* dst) {
     switch (bits) {
-    case 8: std::memcpy(dst, src, width); break;
+    case 8:
+        std::memcpy(dst, src, width);
+        break;
     case 4:
         for (uint32_t x = 0; x < width; ++x)
             dst[x] = (x & 1) ? src[x >> 1] & 15 : src[x >> 1] >> 4;
         break;
     default:
-        for (uint32_t x = 0; x < width; ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+        for (uint32_t x = 0; x < width; ++x)
+            dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
         break;
     }
 }
@@ -169,7 +171,9 @@ inline void PaletteRowToBGR(const uint8_t* src, int bits, uint32_t width, const 
 // Packs index bytes (each below 2^bits) into a 1, 4 or 8-bit row.
 inline void PackRowFrom8(const uint8_t* src, int bits, uint32_t width, uint8_t* dst) {
     switch (bits) {
-    case 8: std::memcpy(dst, src, width); break;
+    case 8:
+        std::memcpy(dst, src, width);
+        break;
     case 4:
         for (uint32_t x = 0; x + 1 < width; x += 2)
             dst[x >> 1] = static_cast<uint8_t>((src[x] << 4) | (src[x + 1] & 15));
@@ -209,4 +213,4 @@ inline void FillGreyRamp(RGBQUAD* pal, uint32_t levels) {
     }
 }
 
-}  // namespace brellix::codec
+} // namespace brellix::codec

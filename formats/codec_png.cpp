@@ -42,14 +42,14 @@ struct PngReadState {
     const uint8_t* data = nullptr;
     size_t size = 0;
     size_t pos = 0;
-    KervErrorCode failure = KERV_OK;  // set by whoever raises a libpng error
+    KervErrorCode failure = KERV_OK; // set by whoever raises a libpng error
     StatusControlBlock* status = nullptr;
     png_structp png = nullptr;
     png_infop info = nullptr;
-    KHANDLE dib = nullptr;  // freed by the caller unless handed out
-    BITMAPINFOHEADER* hdr = nullptr;  // dib, while locked
+    KHANDLE dib = nullptr;           // freed by the caller unless handed out
+    BITMAPINFOHEADER* hdr = nullptr; // dib, while locked
     KHANDLE scratch = nullptr;
-    uint8_t* scratchPtr = nullptr;  // scratch, while locked
+    uint8_t* scratchPtr = nullptr; // scratch, while locked
     ImageFileInfo found;
 };
 
@@ -73,17 +73,20 @@ void PngReadData(png_structp png, png_bytep out, size_t length) {
 
 // How the rows libpng delivers become DIB rows.
 enum class RowKind {
-    Direct,      // libpng's row is the DIB row
-    TwoBit,      // 2-bit samples widened to 4-bit nibbles
-    GreyAlpha,   // grey + alpha over white to 8-bit grey
-    ColourAlpha  // blue, green, red, alpha over white to 24 bits
+    Direct,     // libpng's row is the DIB row
+    TwoBit,     // 2-bit samples widened to 4-bit nibbles
+    GreyAlpha,  // grey + alpha over white to 8-bit grey
+    ColourAlpha // blue, green, red, alpha over white to 24 bits
 };
 
 void ConvertPngRow(RowKind kind, const uint8_t* src, uint32_t width, uint8_t* dst) {
     switch (kind) {
-    case RowKind::TwoBit: Expand2To4(src, width, dst); break;
+    case RowKind::TwoBit:
+        Expand2To4(src, width, dst);
+        break;
     case RowKind::GreyAlpha:
-        for (uint32_t x = 0; x < width; ++x) dst[x] = OverWhite(src[2 * x], src[2 * x + 1]);
+        for (uint32_t x = 0; x < width; ++x)
+            dst[x] = OverWhite(src[2 * x], src[2 * x + 1]);
         break;
     case RowKind::ColourAlpha:
         for (uint32_t x = 0; x < width; ++x) {
@@ -93,7 +96,8 @@ void ConvertPngRow(RowKind kind, const uint8_t* src, uint32_t width, uint8_t* ds
             dst[3 * x + 2] = OverWhite(p[2], p[3]);
         }
         break;
-    case RowKind::Direct: break;
+    case RowKind::Direct:
+        break;
     }
 }
 
@@ -112,8 +116,7 @@ KervErrorCode DecodePngBody(PngReadState* s) {
 
     png_uint_32 width = 0, height = 0;
     int fileDepth = 0, colourType = 0, interlace = 0;
-    png_get_IHDR(png, info, &width, &height, &fileDepth, &colourType, &interlace, nullptr,
-                 nullptr);
+    png_get_IHDR(png, info, &width, &height, &fileDepth, &colourType, &interlace, nullptr, nullptr);
 
     int bits = 24;
     RowKind kind = RowKind::Direct;
@@ -139,7 +142,8 @@ KervErrorCode DecodePngBody(PngReadState* s) {
         if (hasTrns && trnsColour) {
             uint32_t level = trnsColour->gray;
             if (fileDepth == 16) level = (level * 255u + 32895u) >> 16;
-            if (level < (1u << (fileDepth > 8 ? 8 : fileDepth))) transparent = static_cast<uint16_t>(level);
+            if (level < (1u << (fileDepth > 8 ? 8 : fileDepth)))
+                transparent = static_cast<uint16_t>(level);
         }
         break;
     case PNG_COLOR_TYPE_GRAY_ALPHA:
@@ -159,7 +163,8 @@ KervErrorCode DecodePngBody(PngReadState* s) {
             kind = RowKind::ColourAlpha;
         }
         break;
-    default: return KERV_CORRUPT_FILE;
+    default:
+        return KERV_CORRUPT_FILE;
     }
 
     const KervErrorCode sizeCheck = CheckDecodeDimensions(width, height, bits);
@@ -180,7 +185,8 @@ KervErrorCode DecodePngBody(PngReadState* s) {
         png_colorp plte = nullptr;
         int count = 0;
         if (!png_get_PLTE(png, info, &plte, &count) || count < 1) return KERV_CORRUPT_FILE;
-        const uint32_t n = static_cast<uint32_t>(count) < entries ? static_cast<uint32_t>(count) : entries;
+        const uint32_t n =
+            static_cast<uint32_t>(count) < entries ? static_cast<uint32_t>(count) : entries;
         for (uint32_t i = 0; i < n; ++i) {
             uint32_t a = 255;
             if (trnsAlpha && i < static_cast<uint32_t>(trnsCount)) a = trnsAlpha[i];
@@ -198,8 +204,8 @@ KervErrorCode DecodePngBody(PngReadState* s) {
 
     png_uint_32 xppm = 0, yppm = 0;
     int unit = 0;
-    if (png_get_pHYs(png, info, &xppm, &yppm, &unit) && unit == PNG_RESOLUTION_METER &&
-        xppm > 0 && xppm <= 0x7fffffff && yppm <= 0x7fffffff) {
+    if (png_get_pHYs(png, info, &xppm, &yppm, &unit) && unit == PNG_RESOLUTION_METER && xppm > 0 &&
+        xppm <= 0x7fffffff && yppm <= 0x7fffffff) {
         h->biXPelsPerMeter = static_cast<int32_t>(xppm);
         h->biYPelsPerMeter = static_cast<int32_t>(yppm ? yppm : xppm);
         s->found.attributes.resolution = DpiFromPelsPerMetre(xppm);
@@ -343,7 +349,8 @@ KervErrorCode EncodePngBody(PngWriteState* s) {
 
     // Resolution: the caller's, else the DIB's own.
     uint32_t xppm = 0, yppm = 0;
-    if (req.info && (req.info->attributes.resolutionUnit == 1 || req.info->attributes.resolutionUnit == 2)) {
+    if (req.info &&
+        (req.info->attributes.resolutionUnit == 1 || req.info->attributes.resolutionUnit == 2)) {
         xppm = yppm = static_cast<uint32_t>(
             PelsPerMetre(req.info->attributes.resolution, req.info->attributes.resolutionUnit));
     }
@@ -370,7 +377,7 @@ KervErrorCode EncodePngBody(PngWriteState* s) {
     return KERV_OK;
 }
 
-}  // namespace
+} // namespace
 
 KervErrorCode DecodePNG(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info) {
     if (!dib) return KERV_INVALID_PARAM;

@@ -30,7 +30,7 @@ inline constexpr int32_t kTiffFormat = 36;
 
 struct TiffMessages {
     int errors = 0;
-    bool memory = false;  // an allocation inside libtiff failed
+    bool memory = false; // an allocation inside libtiff failed
 };
 
 int TiffErrorHandler(TIFF*, void* user, const char*, const char* fmt, va_list ap) {
@@ -42,10 +42,12 @@ int TiffErrorHandler(TIFF*, void* user, const char*, const char* fmt, va_list ap
             std::strstr(text, "No space"))
             m->memory = true;
     }
-    return 1;  // handled: the global handlers stay quiet
+    return 1; // handled: the global handlers stay quiet
 }
 
-int TiffWarningHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int TiffWarningHandler(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
 
 // Some paths inside libtiff still report through the process-wide handlers.
 void SilenceGlobalHandlers() {
@@ -58,9 +60,9 @@ void SilenceGlobalHandlers() {
 
 // The byte stream libtiff reads or writes.
 struct TiffStream {
-    const uint8_t* data = nullptr;  // reading
+    const uint8_t* data = nullptr; // reading
     size_t size = 0;
-    std::vector<uint8_t>* out = nullptr;  // writing; the file starts at base
+    std::vector<uint8_t>* out = nullptr; // writing; the file starts at base
     size_t base = 0;
     uint64_t pos = 0;
     bool outOfMemory = false;
@@ -108,9 +110,15 @@ toff_t TiffSeek(thandle_t h, toff_t off, int whence) {
     return target;
 }
 
-int TiffClose(thandle_t) { return 0; }
-toff_t TiffSize(thandle_t h) { return static_cast<TiffStream*>(h)->length(); }
-int TiffMap(thandle_t, void**, toff_t*) { return 0; }
+int TiffClose(thandle_t) {
+    return 0;
+}
+toff_t TiffSize(thandle_t h) {
+    return static_cast<TiffStream*>(h)->length();
+}
+int TiffMap(thandle_t, void**, toff_t*) {
+    return 0;
+}
 void TiffUnmap(thandle_t, void*, toff_t) {}
 
 // An open TIFF handle with its options, closed at scope end.
@@ -168,7 +176,7 @@ struct TiffImage {
     uint16_t compression = COMPRESSION_NONE;
     bool tiled = false;
     uint32_t tileWidth = 0, tileLength = 0;
-    uint32_t bandRows = 0;  // rows per strip or per tile, at most the height
+    uint32_t bandRows = 0; // rows per strip or per tile, at most the height
 };
 
 enum class Native { None, Grey, Palette, Rgb };
@@ -182,7 +190,8 @@ Native NativeKind(const TiffImage& im) {
     switch (im.photometric) {
     case PHOTOMETRIC_MINISBLACK:
     case PHOTOMETRIC_MINISWHITE:
-        if (im.spp == 1 && (im.bps == 1 || im.bps == 2 || im.bps == 4 || im.bps == 8 || im.bps == 16))
+        if (im.spp == 1 &&
+            (im.bps == 1 || im.bps == 2 || im.bps == 4 || im.bps == 8 || im.bps == 16))
             return Native::Grey;
         break;
     case PHOTOMETRIC_PALETTE:
@@ -192,7 +201,8 @@ Native NativeKind(const TiffImage& im) {
     case PHOTOMETRIC_RGB:
         if (im.spp == 3 && (im.bps == 8 || im.bps == 16)) return Native::Rgb;
         break;
-    default: break;
+    default:
+        break;
     }
     return Native::None;
 }
@@ -204,7 +214,9 @@ int OutputBits(Native kind, uint16_t bps) {
     return 8;
 }
 
-inline uint8_t Narrow16(uint16_t v) { return static_cast<uint8_t>((uint32_t{v} * 255u + 32767u) / 65535u); }
+inline uint8_t Narrow16(uint16_t v) {
+    return static_cast<uint8_t>((uint32_t{v} * 255u + 32767u) / 65535u);
+}
 
 // One band of rows in file layout: per plane, bandRows rows of rowBytes.
 KervErrorCode ReadBand(TIFF* tif, const TiffImage& im, uint32_t y0, uint32_t rows, uint16_t planes,
@@ -272,16 +284,23 @@ void ConvertBandRow(Native kind, const TiffImage& im, const uint8_t* const* plan
     }
     const uint8_t* s = planes[0];
     switch (im.bps) {
-    case 1: std::memcpy(dst, s, (w + 7) / 8); break;
-    case 2: Expand2To4(s, w, dst); break;
-    case 4: std::memcpy(dst, s, (w + 1) / 2); break;
+    case 1:
+        std::memcpy(dst, s, (w + 7) / 8);
+        break;
+    case 2:
+        Expand2To4(s, w, dst);
+        break;
+    case 4:
+        std::memcpy(dst, s, (w + 1) / 2);
+        break;
     case 8:
         if (kind == Native::Grey && invert)
-            for (uint32_t x = 0; x < w; ++x) dst[x] = static_cast<uint8_t>(255 - s[x]);
+            for (uint32_t x = 0; x < w; ++x)
+                dst[x] = static_cast<uint8_t>(255 - s[x]);
         else
             std::memcpy(dst, s, w);
         break;
-    default: {  // 16-bit grey
+    default: { // 16-bit grey
         const auto* v = reinterpret_cast<const uint16_t*>(s);
         for (uint32_t x = 0; x < w; ++x) {
             const uint8_t g = Narrow16(v[x]);
@@ -314,9 +333,13 @@ void FillTiffPalette(TIFF* tif, Native kind, const TiffImage& im, RGBQUAD* pal, 
     }
     // Old writers store 8-bit values in the 16-bit map.
     bool eightBit = true;
-    for (uint32_t i = 0; i < n && eightBit; ++i) eightBit = r[i] < 256 && g[i] < 256 && b[i] < 256;
-    auto level = [eightBit](uint16_t v) { return eightBit ? static_cast<uint8_t>(v) : Narrow16(v); };
-    for (uint32_t i = 0; i < n && i < entries; ++i) pal[i] = RGBQUAD{level(b[i]), level(g[i]), level(r[i]), 0};
+    for (uint32_t i = 0; i < n && eightBit; ++i)
+        eightBit = r[i] < 256 && g[i] < 256 && b[i] < 256;
+    auto level = [eightBit](uint16_t v) {
+        return eightBit ? static_cast<uint8_t>(v) : Narrow16(v);
+    };
+    for (uint32_t i = 0; i < n && i < entries; ++i)
+        pal[i] = RGBQUAD{level(b[i]), level(g[i]), level(r[i]), 0};
 }
 
 KervErrorCode ReadNative(TIFF* tif, const TiffImage& im, Native kind, BITMAPINFOHEADER* h,
@@ -404,12 +427,18 @@ KervErrorCode ReadThroughRGBA(TIFF* tif, const TiffImage& im, BITMAPINFOHEADER* 
 
 int32_t CompressionOption(uint16_t c) {
     switch (c) {
-    case COMPRESSION_CCITTFAX3: return 3;
-    case COMPRESSION_CCITTRLE: return 5;
-    case COMPRESSION_LZW: return 9;
-    case COMPRESSION_PACKBITS: return 7;
-    case COMPRESSION_NONE: return 1;
-    default: return 0;
+    case COMPRESSION_CCITTFAX3:
+        return 3;
+    case COMPRESSION_CCITTRLE:
+        return 5;
+    case COMPRESSION_LZW:
+        return 9;
+    case COMPRESSION_PACKBITS:
+        return 7;
+    case COMPRESSION_NONE:
+        return 1;
+    default:
+        return 0;
     }
 }
 
@@ -448,7 +477,8 @@ KervErrorCode DecodeTiffFile(TIFF* tif, const DecodeRequest& req, KOwnedHandle* 
     if (sizeCheck != KERV_OK) return sizeCheck;
 
     const uint32_t entries = bits <= 8 ? 1u << bits : 0;
-    out->reset(AllocDIB(static_cast<int32_t>(im.width), static_cast<int32_t>(im.height), bits, entries));
+    out->reset(
+        AllocDIB(static_cast<int32_t>(im.width), static_cast<int32_t>(im.height), bits, entries));
     if (!*out) return KERV_NO_MEMORY;
     DIBLock d(out->get());
     if (!d) return KERV_NO_MEMORY;
@@ -475,19 +505,26 @@ KervErrorCode DecodeTiffFile(TIFF* tif, const DecodeRequest& req, KOwnedHandle* 
 uint16_t LibtiffCompression(int32_t option, bool* known) {
     *known = true;
     switch (option) {
-    case 3: return COMPRESSION_CCITTFAX3;
-    case 5: return COMPRESSION_CCITTRLE;
-    case 0:  // not given: the format's default
-    case 9: return COMPRESSION_LZW;
-    case 7: return COMPRESSION_PACKBITS;
-    case 1: return COMPRESSION_NONE;
-    default: *known = false; return COMPRESSION_NONE;
+    case 3:
+        return COMPRESSION_CCITTFAX3;
+    case 5:
+        return COMPRESSION_CCITTRLE;
+    case 0: // not given: the format's default
+    case 9:
+        return COMPRESSION_LZW;
+    case 7:
+        return COMPRESSION_PACKBITS;
+    case 1:
+        return COMPRESSION_NONE;
+    default:
+        *known = false;
+        return COMPRESSION_NONE;
     }
 }
 
 inline uint8_t Luma(const RGBQUAD& c) {
-    return static_cast<uint8_t>((uint32_t{c.rgbRed} * 299 + uint32_t{c.rgbGreen} * 587 +
-                                 uint32_t{c.rgbBlue} * 114) / 1000);
+    return static_cast<uint8_t>(
+        (uint32_t{c.rgbRed} * 299 + uint32_t{c.rgbGreen} * 587 + uint32_t{c.rgbBlue} * 114) / 1000);
 }
 
 // How the DIB is stored.
@@ -508,8 +545,8 @@ Layout ChooseLayout(const BITMAPINFOHEADER* h, bool fax, bool cmyk) {
     const RGBQUAD* pal = DIBPalette(h);
     const uint32_t n = UsablePaletteEntries(h);
     if (IsGreyRamp(pal, n, bits)) return Layout::MinIsBlack;
-    if (bits == 1 && n == 2 && pal[0].rgbRed == 255 && pal[0].rgbGreen == 255 && pal[0].rgbBlue == 255 &&
-        pal[1].rgbRed == 0 && pal[1].rgbGreen == 0 && pal[1].rgbBlue == 0)
+    if (bits == 1 && n == 2 && pal[0].rgbRed == 255 && pal[0].rgbGreen == 255 &&
+        pal[0].rgbBlue == 255 && pal[1].rgbRed == 0 && pal[1].rgbGreen == 0 && pal[1].rgbBlue == 0)
         return Layout::MinIsWhite;
     return Layout::Palette;
 }
@@ -546,11 +583,21 @@ KervErrorCode WriteTiff(TIFF* tif, const BITMAPINFOHEADER* h, const EncodeReques
     uint16_t spp = 1, bps = static_cast<uint16_t>(bits);
     uint16_t photometric = PHOTOMETRIC_PALETTE;
     switch (layout) {
-    case Layout::MinIsBlack: photometric = PHOTOMETRIC_MINISBLACK; break;
-    case Layout::MinIsWhite: photometric = PHOTOMETRIC_MINISWHITE; break;
-    case Layout::Palette: photometric = PHOTOMETRIC_PALETTE; break;
-    case Layout::Rgb: photometric = PHOTOMETRIC_RGB, spp = 3, bps = 8; break;
-    case Layout::Cmyk: photometric = PHOTOMETRIC_SEPARATED, spp = 4, bps = 8; break;
+    case Layout::MinIsBlack:
+        photometric = PHOTOMETRIC_MINISBLACK;
+        break;
+    case Layout::MinIsWhite:
+        photometric = PHOTOMETRIC_MINISWHITE;
+        break;
+    case Layout::Palette:
+        photometric = PHOTOMETRIC_PALETTE;
+        break;
+    case Layout::Rgb:
+        photometric = PHOTOMETRIC_RGB, spp = 3, bps = 8;
+        break;
+    case Layout::Cmyk:
+        photometric = PHOTOMETRIC_SEPARATED, spp = 4, bps = 8;
+        break;
     }
 
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
@@ -581,7 +628,8 @@ KervErrorCode WriteTiff(TIFF* tif, const BITMAPINFOHEADER* h, const EncodeReques
     if (ResolutionToWrite(req, h, &res)) {
         TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(res.value));
         TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(res.value));
-        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, res.unit == 2 ? RESUNIT_CENTIMETER : RESUNIT_INCH);
+        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT,
+                     res.unit == 2 ? RESUNIT_CENTIMETER : RESUNIT_INCH);
     }
 
     // libtiff may change the row it is given, so every row is copied first.
@@ -625,7 +673,7 @@ KervErrorCode WriteTiff(TIFF* tif, const BITMAPINFOHEADER* h, const EncodeReques
     return KERV_OK;
 }
 
-}  // namespace
+} // namespace
 
 KervErrorCode DecodeTIF(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info) {
     if (!dib) return KERV_INVALID_PARAM;
@@ -665,7 +713,8 @@ KervErrorCode EncodeTIF(const EncodeRequest& req, std::vector<uint8_t>* out) {
     stream.base = out->size();
     TiffMessages messages;
     TiffFile file(&stream, "wl", &messages);
-    if (!file.get()) return messages.memory || stream.outOfMemory ? KERV_NO_MEMORY : KERV_CODEC_FAILURE;
+    if (!file.get())
+        return messages.memory || stream.outOfMemory ? KERV_NO_MEMORY : KERV_CODEC_FAILURE;
     KervErrorCode rc = WriteTiff(file.get(), d.header(), req);
     if (rc == KERV_OK && !file.close()) rc = KERV_CODEC_FAILURE;
     if (rc == KERV_CODEC_FAILURE && (stream.outOfMemory || messages.memory)) rc = KERV_NO_MEMORY;

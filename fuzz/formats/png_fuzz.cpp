@@ -15,13 +15,15 @@ uint32_t Crc32(const uint8_t* p, size_t n) {
         std::vector<uint32_t> t(256);
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+            for (int k = 0; k < 8; ++k)
+                c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
             t[i] = c;
         }
         return t;
     }();
     uint32_t c = 0xFFFFFFFFu;
-    for (size_t i = 0; i < n; ++i) c = table[(c ^ p[i]) & 0xFF] ^ (c >> 8);
+    for (size_t i = 0; i < n; ++i)
+        c = table[(c ^ p[i]) & 0xFF] ^ (c >> 8);
     return ~c;
 }
 
@@ -30,15 +32,17 @@ uint32_t Crc32(const uint8_t* p, size_t n) {
 void MendChunkCrcs(std::vector<uint8_t>& f) {
     size_t p = 8;
     while (p + 12 <= f.size()) {
-        const uint32_t len = (uint32_t{f[p]} << 24) | (uint32_t{f[p + 1]} << 16) | (uint32_t{f[p + 2]} << 8) | f[p + 3];
+        const uint32_t len = (uint32_t{f[p]} << 24) | (uint32_t{f[p + 1]} << 16) |
+                             (uint32_t{f[p + 2]} << 8) | f[p + 3];
         if (len > f.size() - p - 12) break;
         const uint32_t crc = Crc32(f.data() + p + 4, len + 4);
-        for (int k = 0; k < 4; ++k) f[p + 8 + len + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
+        for (int k = 0; k < 4; ++k)
+            f[p + 8 + len + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
         p += 12 + len;
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool init = [] {
@@ -68,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (uint64_t{w} * h <= (uint64_t{1} << 22)) (void)EncodePNG(enc, &out);
         KML_GlobalFree(dib);
     } else if (dib) {
-        std::abort();  // a failed decode must leave the slot empty
+        std::abort(); // a failed decode must leave the slot empty
     }
     if (KML_LiveBlockCount() != live) std::abort();
     return 0;

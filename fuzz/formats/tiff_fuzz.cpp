@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (uint64_t{w} * h <= (uint64_t{1} << 22)) (void)EncodeTIF(enc, &out);
         KML_GlobalFree(dib);
     } else if (dib) {
-        std::abort();  // a failed decode must leave the slot empty
+        std::abort(); // a failed decode must leave the slot empty
     }
     if (KML_LiveBlockCount() != live) std::abort();
     return 0;

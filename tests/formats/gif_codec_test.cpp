@@ -28,7 +28,6 @@ std::string CaseName(const ::testing::TestParamInfo<RoundTripCase>& p) {
            (p.param.interlace ? "_interlaced" : "");
 }
 
-
 class GifRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(GifRoundTrip, PixelsAndPaletteSurvive) {
@@ -54,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(AllDepths, GifRoundTrip,
                          ::testing::Values(RoundTripCase{1, 40, false}, RoundTripCase{1, 41, true},
                                            RoundTripCase{4, 40, true}, RoundTripCase{4, 41, false},
                                            RoundTripCase{8, 40, false}, RoundTripCase{8, 40, true},
-                                           RoundTripCase{8, 41, false}, RoundTripCase{8, 41, true}), CaseName);
+                                           RoundTripCase{8, 41, false}, RoundTripCase{8, 41, true}),
+                         CaseName);
 
 TEST(GifCodec, TwentyFourBitImagesAreRefused) {
     KOwnedHandle src(MakeTestDIB(4, 4, 24, 1));
@@ -79,12 +79,9 @@ struct ReferenceCase {
 };
 
 const ReferenceCase kReferences[] = {
-    {"colours256", "-colors 200", 8},
-    {"interlaced", "-colors 64 -interlace GIF", 8},
-    {"colours16", "-colors 16", 4},
-    {"colours4", "-colors 4", 4},
-    {"two_colours", "-monochrome", 1},
-    {"grey", "-colorspace Gray -colors 32", 8},
+    {"colours256", "-colors 200", 8},  {"interlaced", "-colors 64 -interlace GIF", 8},
+    {"colours16", "-colors 16", 4},    {"colours4", "-colors 4", 4},
+    {"two_colours", "-monochrome", 1}, {"grey", "-colorspace Gray -colors 32", 8},
 };
 
 class GifReference : public ::testing::TestWithParam<ReferenceCase> {};
@@ -113,7 +110,8 @@ TEST(GifCodec, TransparencyFromImageMagickIsRecorded) {
     REQUIRE_CONVERT();
     TempDir dir;
     const fs::path file = dir / "t.gif";
-    ASSERT_TRUE(Convert("-size 10x6 xc:navy -fill red -draw 'rectangle 2,1 4,3' -transparent red " + Q(file)));
+    ASSERT_TRUE(Convert("-size 10x6 xc:navy -fill red -draw 'rectangle 2,1 4,3' -transparent red " +
+                        Q(file)));
     Decoded d = DecodeFile(DecodeGIF, file);
     ASSERT_EQ(d.rc, KERV_OK);
     ASSERT_NE(d.info.transparentIndex, KERV_NO_TRANSPARENCY);
@@ -136,7 +134,7 @@ TEST(GifCodec, AnImageOnALargerScreenIsPlacedAtItsOffset) {
     ASSERT_EQ(lock.height(), 10);
     EXPECT_EQ(RgbAt(d.dib.get(), 9, 3), 0xFF0000u);
     EXPECT_EQ(RgbAt(d.dib.get(), 14, 6), 0xFF0000u);
-    const uint8_t background = ReadFileBytes(file)[11];  // the screen's background index
+    const uint8_t background = ReadFileBytes(file)[11]; // the screen's background index
     EXPECT_EQ(brellix::test::PixelAt(d.dib.get(), 0, 0), background);
     EXPECT_EQ(brellix::test::PixelAt(d.dib.get(), 15, 3), background);
     EXPECT_EQ(brellix::test::PixelAt(d.dib.get(), 9, 7), background);
@@ -147,7 +145,7 @@ TEST(GifCodec, UncoveredScreenShowsTheBackgroundIndex) {
     KOwnedHandle src(MakeTestDIB(6, 4, 4, 8));
     {
         DIBLock d(src.get());
-        std::memset(d.bits(), 0x22, size_t(d.stride()) * 4);  // every pixel index 2
+        std::memset(d.bits(), 0x22, size_t(d.stride()) * 4); // every pixel index 2
     }
     std::vector<uint8_t> file = Encode(EncodeGIF, src.get(), GifOptions(41, false));
     file[6] = 20, file[8] = 10, file[11] = 5;
@@ -189,7 +187,8 @@ TEST_P(GifWrittenFile, ImageMagickSeesTheSamePixels) {
 
 INSTANTIATE_TEST_SUITE_P(AllDepths, GifWrittenFile,
                          ::testing::Values(RoundTripCase{1, 40, false}, RoundTripCase{4, 41, true},
-                                           RoundTripCase{8, 40, true}, RoundTripCase{8, 41, false}), CaseName);
+                                           RoundTripCase{8, 40, true}, RoundTripCase{8, 41, false}),
+                         CaseName);
 
 // ---- Damaged and hostile files ----
 
@@ -197,7 +196,8 @@ TEST(GifCodec, TruncatedFilesAreRefused) {
     // Only the closing trailer byte may go: the image is complete without it.
     for (const bool interlace : {false, true}) {
         KOwnedHandle src(MakeTestDIB(40, 30, 8, 9));
-        ExpectPrefixesRefused(DecodeGIF, Encode(EncodeGIF, src.get(), GifOptions(41, interlace, 3)), 1);
+        ExpectPrefixesRefused(DecodeGIF, Encode(EncodeGIF, src.get(), GifOptions(41, interlace, 3)),
+                              1);
     }
 }
 
@@ -215,8 +215,9 @@ TEST(GifCodec, FlippedBytesGiveACodeNotACrash) {
 }
 
 std::vector<uint8_t> GifWithScreen(uint16_t w, uint16_t h) {
-    std::vector<uint8_t> f = {'G', 'I', 'F', '8', '9', 'a', uint8_t(w), uint8_t(w >> 8), uint8_t(h),
-                              uint8_t(h >> 8), 0xF7, 0, 0};
+    std::vector<uint8_t> f = {
+        'G',  'I', 'F', '8', '9', 'a', uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8),
+        0xF7, 0,   0};
     f.resize(f.size() + 256 * 3, 0x40);
     // One 1 x 1 image, then the trailer.
     f.insert(f.end(), {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, 0x3B});
@@ -233,7 +234,7 @@ TEST(GifCodec, HugeScreensAreRefusedBeforeAnyAllocation) {
 
 TEST(GifCodec, NotAGifAndBadArguments) {
     EXPECT_EQ(Decode(DecodeGIF, {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x3B}).rc,
-              KERV_CORRUPT_FILE);  // no image at all
+              KERV_CORRUPT_FILE); // no image at all
     EXPECT_EQ(Decode(DecodeGIF, {0x89, 'P', 'N', 'G'}).rc, KERV_CORRUPT_FILE);
     DecodeRequest req;
     EXPECT_EQ(DecodeGIF(req, nullptr, nullptr), KERV_INVALID_PARAM);
@@ -263,5 +264,5 @@ TEST(GifCodec, StopRequestsEndTheWorkCleanly) {
     EXPECT_EQ(rc, KERV_STOPPED);
 }
 
-}  // namespace
-}  // namespace brellix::codectest
+} // namespace
+} // namespace brellix::codectest

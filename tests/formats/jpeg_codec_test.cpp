@@ -27,7 +27,9 @@ std::vector<uint8_t> Segment(const std::vector<uint8_t>& f, uint8_t marker, int 
     return {};
 }
 
-bool HasMarker(const std::vector<uint8_t>& f, uint8_t marker) { return !Segment(f, marker).empty(); }
+bool HasMarker(const std::vector<uint8_t>& f, uint8_t marker) {
+    return !Segment(f, marker).empty();
+}
 
 struct ErrorStats {
     int worst = 0;
@@ -73,13 +75,15 @@ TEST(JpegCodec, QualityIsOneHundredMinusTheCompressionFactorAsCjpegWritesIt) {
     KOwnedHandle src(MakeSmoothDIB(32, 24));
     WritePpm(dir / "src.ppm", src.get());
     for (const int factor : {15, 0, 40, 90}) {
-        const std::vector<uint8_t> ours = Encode(EncodeJPG, src.get(), JpegOptions(70, static_cast<int16_t>(factor)));
+        const std::vector<uint8_t> ours =
+            Encode(EncodeJPG, src.get(), JpegOptions(70, static_cast<int16_t>(factor)));
         const fs::path ref = dir / "ref.jpg";
-        ASSERT_TRUE(RunShell("cjpeg -baseline -quality " + std::to_string(100 - factor) + " " + Q(dir / "src.ppm") +
-                             " > " + Q(ref)));
+        ASSERT_TRUE(RunShell("cjpeg -baseline -quality " + std::to_string(100 - factor) + " " +
+                             Q(dir / "src.ppm") + " > " + Q(ref)));
         const std::vector<uint8_t> theirs = ReadFileBytes(ref);
         for (int table = 0; table < 2; ++table) {
-            const std::vector<uint8_t> a = Segment(ours, 0xDB, table), b = Segment(theirs, 0xDB, table);
+            const std::vector<uint8_t> a = Segment(ours, 0xDB, table),
+                                       b = Segment(theirs, 0xDB, table);
             ASSERT_FALSE(a.empty());
             EXPECT_EQ(a, b) << "quantisation table " << table << " at factor " << factor;
         }
@@ -96,7 +100,7 @@ TEST(JpegCodec, GreyImagesOfAnyDepthAreWrittenAsGrey) {
                          Case{8, false, 3}}) {
         LeakCheck leaks;
         KOwnedHandle src(MakeTestDIB(20, 12, c.bits, 3, c.greyRamp));
-        if (c.bits == 1) {  // a black and white pair counts as grey
+        if (c.bits == 1) { // a black and white pair counts as grey
             DIBLock d(src.get());
             d.palette()[0] = RGBQUAD{0, 0, 0, 0};
             d.palette()[1] = RGBQUAD{255, 255, 255, 0};
@@ -143,8 +147,8 @@ TEST(JpegCodec, ResolutionTravelsAsJfifDensity) {
 
 struct ReferenceCase {
     const char* name;
-    const char* make;   // shell command; %s source PPM, %o output
-    bool viaDjpeg;      // compare with djpeg's pixels (exact) or convert's
+    const char* make; // shell command; %s source PPM, %o output
+    bool viaDjpeg;    // compare with djpeg's pixels (exact) or convert's
     int bits;
     int tolerance;
 };
@@ -239,7 +243,8 @@ TEST(JpegCodec, FlippedBytesGiveACodeNotACrash) {
 
 std::vector<uint8_t> WithDimensions(std::vector<uint8_t> file, uint16_t w, uint16_t h) {
     size_t p = 2;
-    while (p + 9 < file.size() && !(file[p] == 0xFF && file[p + 1] == 0xC0)) p += 2 + ((file[p + 2] << 8) | file[p + 3]);
+    while (p + 9 < file.size() && !(file[p] == 0xFF && file[p + 1] == 0xC0))
+        p += 2 + ((file[p + 2] << 8) | file[p + 3]);
     file[p + 5] = static_cast<uint8_t>(h >> 8);
     file[p + 6] = static_cast<uint8_t>(h);
     file[p + 7] = static_cast<uint8_t>(w >> 8);
@@ -251,8 +256,10 @@ TEST(JpegCodec, HugeDimensionsAreRefusedBeforeAnyAllocation) {
     KOwnedHandle src(MakeSmoothDIB(16, 16));
     const std::vector<uint8_t> file = Encode(EncodeJPG, src.get(), JpegOptions());
     // Beyond what JPEG allows, and within it but beyond our block size.
-    ExpectRefusedWithoutAllocating(DecodeJPG, WithDimensions(file, 65535, 65535), KERV_IMAGE_TOO_LARGE);
-    ExpectRefusedWithoutAllocating(DecodeJPG, WithDimensions(file, 60000, 60000), KERV_IMAGE_TOO_LARGE);
+    ExpectRefusedWithoutAllocating(DecodeJPG, WithDimensions(file, 65535, 65535),
+                                   KERV_IMAGE_TOO_LARGE);
+    ExpectRefusedWithoutAllocating(DecodeJPG, WithDimensions(file, 60000, 60000),
+                                   KERV_IMAGE_TOO_LARGE);
     // A small claim with too little data behind it is simply damaged.
     EXPECT_EQ(Decode(DecodeJPG, WithDimensions(file, 300, 300)).rc, KERV_CORRUPT_FILE);
 }
@@ -274,7 +281,7 @@ TEST(JpegCodec, EveryAllocationFailureIsReportedAndCleanedUp) {
     REQUIRE_CONVERT();
     TempDir dir;
     ASSERT_TRUE(Convert("-size 9x7 gradient:red-blue -colorspace CMYK " + Q(dir / "cmyk.jpg")));
-    EXPECT_GE(SweepDecode(DecodeJPG, ReadFileBytes(dir / "cmyk.jpg")), 2);  // DIB and scratch
+    EXPECT_GE(SweepDecode(DecodeJPG, ReadFileBytes(dir / "cmyk.jpg")), 2); // DIB and scratch
     KOwnedHandle palette(MakeTestDIB(9, 7, 4, 1));
     EXPECT_GE(SweepEncode(EncodeJPG, palette.get(), JpegOptions(71)), 1);
 }
@@ -291,5 +298,5 @@ TEST(JpegCodec, StopRequestsEndTheWorkCleanly) {
     EXPECT_EQ(rc, KERV_STOPPED);
 }
 
-}  // namespace
-}  // namespace brellix::codectest
+} // namespace
+} // namespace brellix::codectest

@@ -25,7 +25,6 @@ std::string CaseName(const ::testing::TestParamInfo<RoundTripCase>& p) {
            (p.param.interlace ? "_interlaced" : "");
 }
 
-
 class PngRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(PngRoundTrip, PixelsPaletteAndResolutionSurvive) {
@@ -47,13 +46,15 @@ TEST_P(PngRoundTrip, PixelsPaletteAndResolutionSurvive) {
     EXPECT_EQ(back.info.transparentIndex, KERV_NO_TRANSPARENCY);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllDepths, PngRoundTrip,
-                         ::testing::Values(RoundTripCase{1, false, false}, RoundTripCase{1, false, true},
-                                           RoundTripCase{4, false, false}, RoundTripCase{4, false, true},
-                                           RoundTripCase{4, true, false}, RoundTripCase{8, false, false},
-                                           RoundTripCase{8, false, true}, RoundTripCase{8, true, false},
-                                           RoundTripCase{8, true, true}, RoundTripCase{24, false, false},
-                                           RoundTripCase{24, false, true}), CaseName);
+INSTANTIATE_TEST_SUITE_P(
+    AllDepths, PngRoundTrip,
+    ::testing::Values(RoundTripCase{1, false, false}, RoundTripCase{1, false, true},
+                      RoundTripCase{4, false, false}, RoundTripCase{4, false, true},
+                      RoundTripCase{4, true, false}, RoundTripCase{8, false, false},
+                      RoundTripCase{8, false, true}, RoundTripCase{8, true, false},
+                      RoundTripCase{8, true, true}, RoundTripCase{24, false, false},
+                      RoundTripCase{24, false, true}),
+    CaseName);
 
 TEST(PngCodec, GreyImagesAreWrittenAsGreyAndReadAsCanonicalGreyscale) {
     KOwnedHandle src(MakeTestDIB(16, 9, 8, 3, true));
@@ -74,15 +75,16 @@ TEST(PngCodec, TransparentIndexTravelsAsTrns) {
         Decoded back = Decode(DecodePNG, file);
         ASSERT_EQ(back.rc, KERV_OK);
         EXPECT_EQ(back.info.transparentIndex, 77) << (grey ? "grey" : "palette");
-        EXPECT_EQ(brellix::test::ImageContent(back.dib.get()), brellix::test::ImageContent(src.get()));
+        EXPECT_EQ(brellix::test::ImageContent(back.dib.get()),
+                  brellix::test::ImageContent(src.get()));
     }
 }
 
 TEST(PngCodec, ResolutionFromTheRequestWinsOverTheDibs) {
     KOwnedHandle src(MakeTestDIB(4, 4, 24, 1));
-    SetPelsPerMetre(src.get(), 3780);  // 96 dpi
+    SetPelsPerMetre(src.get(), 3780); // 96 dpi
     ImageFileInfo info = PngOptions(false);
-    info.attributes.resolution = 50;  // per centimetre
+    info.attributes.resolution = 50; // per centimetre
     info.attributes.resolutionUnit = 2;
     Decoded back = Decode(DecodePNG, Encode(EncodePNG, src.get(), info));
     ASSERT_EQ(back.rc, KERV_OK);
@@ -112,13 +114,14 @@ TEST(PngCodec, ShortPaletteIsPaddedToTheIndicesUsed) {
 
 struct ReferenceCase {
     const char* name;
-    const char* command;  // %s = source PPM, %o = output; run through the shell
-    int bits;             // depth the DIB must have
-    int tolerance;        // largest channel difference from convert's view
-    const char* view;     // options for convert's reading
+    const char* command; // %s = source PPM, %o = output; run through the shell
+    int bits;            // depth the DIB must have
+    int tolerance;       // largest channel difference from convert's view
+    const char* view;    // options for convert's reading
 };
 
-std::string Expand(std::string cmd, const fs::path& src, const fs::path& out, const fs::path& grey) {
+std::string Expand(std::string cmd, const fs::path& src, const fs::path& out,
+                   const fs::path& grey) {
     auto replace = [&](const std::string& key, const std::string& value) {
         for (size_t p = 0; (p = cmd.find(key, p)) != std::string::npos; p += value.size())
             cmd.replace(p, key.size(), value);
@@ -131,10 +134,17 @@ std::string Expand(std::string cmd, const fs::path& src, const fs::path& out, co
 }
 
 const ReferenceCase kReferences[] = {
-    {"grey1", "convert %s -colorspace Gray -depth 1 -define png:color-type=0 -define png:bit-depth=1 %o", 1, 0, ""},
-    {"grey2", "convert %s -colorspace Gray -depth 2 -define png:color-type=0 -define png:bit-depth=2 %o", 4, 0, ""},
-    {"grey4", "convert %s -colorspace Gray -depth 4 -define png:color-type=0 -define png:bit-depth=4 %o", 4, 0, ""},
-    {"grey8", "convert %s -colorspace Gray -define png:color-type=0 -define png:bit-depth=8 %o", 8, 0, ""},
+    {"grey1",
+     "convert %s -colorspace Gray -depth 1 -define png:color-type=0 -define png:bit-depth=1 %o", 1,
+     0, ""},
+    {"grey2",
+     "convert %s -colorspace Gray -depth 2 -define png:color-type=0 -define png:bit-depth=2 %o", 4,
+     0, ""},
+    {"grey4",
+     "convert %s -colorspace Gray -depth 4 -define png:color-type=0 -define png:bit-depth=4 %o", 4,
+     0, ""},
+    {"grey8", "convert %s -colorspace Gray -define png:color-type=0 -define png:bit-depth=8 %o", 8,
+     0, ""},
     {"grey16", "convert %s -colorspace Gray -depth 16 -define png:color-type=0 %o", 8, 1, ""},
     {"palette1", "pnmquant 2 %s | pnmtopng > %o", 1, 0, ""},
     {"palette2", "pnmquant 4 %s | pnmtopng > %o", 4, 0, ""},
@@ -144,11 +154,26 @@ const ReferenceCase kReferences[] = {
     {"rgb8", "convert %s -define png:color-type=2 %o", 24, 0, ""},
     {"rgb16", "convert %s -depth 16 -define png:color-type=2 %o", 24, 1, ""},
     {"rgb_interlaced", "convert %s -define png:color-type=2 -interlace PNG %o", 24, 0, ""},
-    {"grey_alpha8", "convert %s -colorspace Gray \\( %g -negate \\) -alpha off -compose CopyOpacity -composite -define png:color-type=4 %o", 8, 1, ""},
-    {"grey_alpha16", "convert %s -colorspace Gray \\( %g -negate \\) -alpha off -compose CopyOpacity -composite -depth 16 -define png:color-type=4 %o", 8, 1, ""},
-    {"rgba8", "convert %s \\( %g -negate \\) -alpha off -compose CopyOpacity -composite -define png:color-type=6 %o", 24, 1, ""},
-    {"rgba16", "convert %s \\( %g -negate \\) -alpha off -compose CopyOpacity -composite -depth 16 -define png:color-type=6 %o", 24, 1, ""},
-    {"rgba_interlaced", "convert %s \\( %g -negate \\) -alpha off -compose CopyOpacity -composite -define png:color-type=6 -interlace PNG %o", 24, 1, ""},
+    {"grey_alpha8",
+     "convert %s -colorspace Gray \\( %g -negate \\) -alpha off -compose CopyOpacity -composite "
+     "-define png:color-type=4 %o",
+     8, 1, ""},
+    {"grey_alpha16",
+     "convert %s -colorspace Gray \\( %g -negate \\) -alpha off -compose CopyOpacity -composite "
+     "-depth 16 -define png:color-type=4 %o",
+     8, 1, ""},
+    {"rgba8",
+     "convert %s \\( %g -negate \\) -alpha off -compose CopyOpacity -composite -define "
+     "png:color-type=6 %o",
+     24, 1, ""},
+    {"rgba16",
+     "convert %s \\( %g -negate \\) -alpha off -compose CopyOpacity -composite -depth 16 -define "
+     "png:color-type=6 %o",
+     24, 1, ""},
+    {"rgba_interlaced",
+     "convert %s \\( %g -negate \\) -alpha off -compose CopyOpacity -composite -define "
+     "png:color-type=6 -interlace PNG %o",
+     24, 1, ""},
 };
 
 class PngReference : public ::testing::TestWithParam<ReferenceCase> {};
@@ -158,10 +183,12 @@ TEST_P(PngReference, DecodesLikeImageMagickSeesIt) {
     REQUIRE_TOOL("pnmtopng");
     const ReferenceCase c = GetParam();
     TempDir dir;
-    const fs::path src = dir / "src.ppm", grey = dir / "grey.pgm", file = dir / (std::string(c.name) + ".png");
+    const fs::path src = dir / "src.ppm", grey = dir / "grey.pgm",
+                   file = dir / (std::string(c.name) + ".png");
     ASSERT_TRUE(Convert("-size 37x23 gradient:red-blue -swirl 90 -depth 8 " + Q(src)));
     ASSERT_TRUE(Convert(Q(src) + " -colorspace Gray -depth 8 " + Q(grey)));
-    ASSERT_TRUE(RunShell(Expand(std::string("( ") + c.command + " )", src, file, grey))) << c.command;
+    ASSERT_TRUE(RunShell(Expand(std::string("( ") + c.command + " )", src, file, grey)))
+        << c.command;
 
     LeakCheck leaks;
     Decoded d = DecodeFile(DecodePNG, file);
@@ -184,7 +211,8 @@ TEST(PngCodec, PaletteTransparencyFromPnmtopngBecomesTheTransparentIndex) {
     REQUIRE_TOOL("pnmtopng");
     TempDir dir;
     const fs::path src = dir / "src.ppm", file = dir / "trns.png";
-    ASSERT_TRUE(Convert("-size 20x10 'xc:#102030' -fill '#6e0090' -draw 'rectangle 5,2 9,6' -depth 8 " + Q(src)));
+    ASSERT_TRUE(Convert(
+        "-size 20x10 'xc:#102030' -fill '#6e0090' -draw 'rectangle 5,2 9,6' -depth 8 " + Q(src)));
     ASSERT_TRUE(RunShell("pnmtopng -transparent =rgb:6e/00/90 " + Q(src) + " > " + Q(file)));
     Decoded d = DecodeFile(DecodePNG, file);
     ASSERT_EQ(d.rc, KERV_OK);
@@ -200,7 +228,8 @@ TEST(PngCodec, PartlyTransparentPaletteEntriesAreCompositedOntoWhite) {
     TempDir dir;
     const fs::path src = dir / "src.ppm", alpha = dir / "alpha.pgm", file = dir / "pa.png";
     // Two colours; the second is half transparent wherever it appears.
-    WriteFileBytes(src, {'P', '6', ' ', '2', ' ', '1', ' ', '2', '5', '5', '\n', 0, 0, 200, 100, 0, 0});
+    WriteFileBytes(src,
+                   {'P', '6', ' ', '2', ' ', '1', ' ', '2', '5', '5', '\n', 0, 0, 200, 100, 0, 0});
     WriteFileBytes(alpha, {'P', '5', ' ', '2', ' ', '1', ' ', '2', '5', '5', '\n', 255, 128});
     ASSERT_TRUE(RunShell("pnmtopng -alpha=" + Q(alpha) + " " + Q(src) + " > " + Q(file)));
     Decoded d = DecodeFile(DecodePNG, file);
@@ -224,11 +253,13 @@ TEST_P(PngWrittenFile, ImageMagickSeesTheSamePixels) {
     EXPECT_EQ(MaxDifference(src.get(), ConvertToPnm(file, dir)), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllDepths, PngWrittenFile,
-                         ::testing::Values(RoundTripCase{1, false, false}, RoundTripCase{4, false, true},
-                                           RoundTripCase{4, true, false}, RoundTripCase{8, false, false},
-                                           RoundTripCase{8, true, true}, RoundTripCase{24, false, false},
-                                           RoundTripCase{24, false, true}), CaseName);
+INSTANTIATE_TEST_SUITE_P(
+    AllDepths, PngWrittenFile,
+    ::testing::Values(RoundTripCase{1, false, false}, RoundTripCase{4, false, true},
+                      RoundTripCase{4, true, false}, RoundTripCase{8, false, false},
+                      RoundTripCase{8, true, true}, RoundTripCase{24, false, false},
+                      RoundTripCase{24, false, true}),
+    CaseName);
 
 // ---- Damaged and hostile files ----
 
@@ -250,25 +281,31 @@ TEST(PngCodec, FlippedBytesGiveACodeNotACrash) {
         std::vector<uint8_t> bad = file;
         bad[i] ^= 0x5A;
         Decoded d = Decode(DecodePNG, bad);
-        EXPECT_TRUE(d.rc == KERV_OK || d.rc == KERV_CORRUPT_FILE) << "byte " << i << " gave " << d.rc;
+        EXPECT_TRUE(d.rc == KERV_OK || d.rc == KERV_CORRUPT_FILE)
+            << "byte " << i << " gave " << d.rc;
     }
 }
 
 std::vector<uint8_t> PngWithHeader(uint32_t w, uint32_t h, uint8_t depth, uint8_t type) {
-    std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n',
+                              0,    0,   0,   13,  'I',  'H',  'D',  'R'};
     for (const uint32_t v : {w, h})
-        for (int s = 24; s >= 0; s -= 8) f.push_back(static_cast<uint8_t>(v >> s));
+        for (int s = 24; s >= 0; s -= 8)
+            f.push_back(static_cast<uint8_t>(v >> s));
     f.insert(f.end(), {depth, type, 0, 0, 0});
     const uint32_t crc = Crc32(f.data() + 12, 17);
-    for (int s = 24; s >= 0; s -= 8) f.push_back(static_cast<uint8_t>(crc >> s));
+    for (int s = 24; s >= 0; s -= 8)
+        f.push_back(static_cast<uint8_t>(crc >> s));
     // An IDAT chunk so the header is all that is wrong.
     f.insert(f.end(), {0, 0, 0, 0, 'I', 'D', 'A', 'T', 0x35, 0xAF, 0x06, 0x1E});
     return f;
 }
 
 TEST(PngCodec, HugeDimensionsAreRefusedBeforeAnyAllocation) {
-    ExpectRefusedWithoutAllocating(DecodePNG, PngWithHeader(100000, 100000, 8, 2), KERV_IMAGE_TOO_LARGE);
-    ExpectRefusedWithoutAllocating(DecodePNG, PngWithHeader(60000, 60000, 8, 6), KERV_IMAGE_TOO_LARGE);
+    ExpectRefusedWithoutAllocating(DecodePNG, PngWithHeader(100000, 100000, 8, 2),
+                                   KERV_IMAGE_TOO_LARGE);
+    ExpectRefusedWithoutAllocating(DecodePNG, PngWithHeader(60000, 60000, 8, 6),
+                                   KERV_IMAGE_TOO_LARGE);
     ExpectRefusedWithoutAllocating(DecodePNG, PngWithHeader(0, 10, 8, 0), KERV_CORRUPT_FILE);
 }
 
@@ -276,7 +313,7 @@ TEST(PngCodec, HugeDimensionsAreRefusedBeforeAnyAllocation) {
 // and clear that much before finding the file short.
 TEST(PngCodec, OversizedMetadataChunkIsRefused) {
     std::vector<uint8_t> f = PngWithHeader(16, 12, 16, 0);
-    f.resize(33);  // signature and IHDR only
+    f.resize(33); // signature and IHDR only
     f.insert(f.end(), {0x7F, 0xFF, 0xFF, 0xF0, 't', 'E', 'X', 't', 'a', 0, 'b'});
     EXPECT_EQ(Decode(DecodePNG, f).rc, KERV_CORRUPT_FILE);
 }
@@ -312,5 +349,5 @@ TEST(PngCodec, StopRequestsEndTheWorkCleanly) {
     EXPECT_EQ(rc, KERV_STOPPED);
 }
 
-}  // namespace
-}  // namespace brellix::codectest
+} // namespace
+} // namespace brellix::codectest

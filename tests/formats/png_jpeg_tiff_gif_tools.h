@@ -50,31 +50,37 @@ inline bool RunShell(const std::string& command) {
     return rc == 0;
 }
 
-inline bool Convert(const std::string& args) { return RunShell(ConvertTool() + " " + args); }
+inline bool Convert(const std::string& args) {
+    return RunShell(ConvertTool() + " " + args);
+}
 
-inline std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
+inline std::string Q(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
 
-#define REQUIRE_CONVERT()                                                                   \
-    do {                                                                                    \
-        if (::brellix::codectest::ConvertTool().empty())                                    \
-            GTEST_SKIP() << "ImageMagick's convert is not installed; "                      \
-                            "scripts/install-deps.sh installs it";                          \
+#define REQUIRE_CONVERT()                                                                          \
+    do {                                                                                           \
+        if (::brellix::codectest::ConvertTool().empty())                                           \
+            GTEST_SKIP() << "ImageMagick's convert is not installed; "                             \
+                            "scripts/install-deps.sh installs it";                                 \
     } while (0)
 
-#define REQUIRE_TOOL(name)                                                                  \
-    do {                                                                                    \
-        if (!::brellix::codectest::OnPath(name))                                            \
-            GTEST_SKIP() << name << " is not installed; scripts/install-deps.sh installs it"; \
+#define REQUIRE_TOOL(name)                                                                         \
+    do {                                                                                           \
+        if (!::brellix::codectest::OnPath(name))                                                   \
+            GTEST_SKIP() << name << " is not installed; scripts/install-deps.sh installs it";      \
     } while (0)
 
 // A binary PNM file (P5 or P6, maxval up to 65535) as RGB samples.
 struct Pnm {
     bool ok = false;
     int width = 0, height = 0, maxval = 0;
-    std::vector<uint16_t> rgb;  // 3 samples a pixel, top row first
+    std::vector<uint16_t> rgb; // 3 samples a pixel, top row first
     uint32_t At(int x, int y) const {
         const size_t i = (size_t(y) * width + x) * 3;
-        auto s = [&](size_t k) { return uint32_t(maxval == 255 ? rgb[i + k] : (rgb[i + k] * 255u + maxval / 2) / maxval); };
+        auto s = [&](size_t k) {
+            return uint32_t(maxval == 255 ? rgb[i + k] : (rgb[i + k] * 255u + maxval / 2) / maxval);
+        };
         return (s(0) << 16) | (s(1) << 8) | s(2);
     }
 };
@@ -85,9 +91,11 @@ inline Pnm ReadPnm(const fs::path& p) {
     size_t pos = 0;
     auto skipSpace = [&] {
         for (;;) {
-            while (pos < b.size() && std::isspace(b[pos])) ++pos;
+            while (pos < b.size() && std::isspace(b[pos]))
+                ++pos;
             if (pos < b.size() && b[pos] == '#') {
-                while (pos < b.size() && b[pos] != '\n') ++pos;
+                while (pos < b.size() && b[pos] != '\n')
+                    ++pos;
                 continue;
             }
             return;
@@ -96,7 +104,8 @@ inline Pnm ReadPnm(const fs::path& p) {
     auto number = [&] {
         skipSpace();
         long v = 0;
-        while (pos < b.size() && std::isdigit(b[pos])) v = v * 10 + (b[pos++] - '0');
+        while (pos < b.size() && std::isdigit(b[pos]))
+            v = v * 10 + (b[pos++] - '0');
         return static_cast<int>(v);
     };
     if (b.size() < 3 || b[0] != 'P' || (b[1] != '5' && b[1] != '6')) return out;
@@ -105,7 +114,7 @@ inline Pnm ReadPnm(const fs::path& p) {
     out.width = number();
     out.height = number();
     out.maxval = number();
-    ++pos;  // the single white-space byte before the samples
+    ++pos; // the single white-space byte before the samples
     const int bytes = out.maxval > 255 ? 2 : 1;
     const size_t need = size_t(out.width) * out.height * channels * bytes;
     if (out.width <= 0 || out.height <= 0 || out.maxval <= 0 || b.size() - pos < need) return out;
@@ -152,11 +161,13 @@ inline int MaxDifference(KHANDLE dib, const Pnm& ref, int offsetX = 0, int offse
     if (!ref.ok) return -1;
     DIBLock d(dib);
     if (!d || d.width() < ref.width + offsetX || d.height() < ref.height + offsetY) return -1;
-    if (offsetX == 0 && offsetY == 0 && (d.width() != ref.width || d.height() != ref.height)) return -1;
+    if (offsetX == 0 && offsetY == 0 && (d.width() != ref.width || d.height() != ref.height))
+        return -1;
     int worst = 0;
     for (int y = 0; y < ref.height; ++y)
         for (int x = 0; x < ref.width; ++x)
-            worst = std::max(worst, ChannelDiff(RgbAt(dib, x + offsetX, y + offsetY), ref.At(x, y)));
+            worst =
+                std::max(worst, ChannelDiff(RgbAt(dib, x + offsetX, y + offsetY), ref.At(x, y)));
     return worst;
 }
 
@@ -204,7 +215,8 @@ inline void SetPelsPerMetre(KHANDLE dib, int32_t ppm) {
 // Writes a DIB as a binary PPM for the tools.
 inline void WritePpm(const fs::path& p, KHANDLE dib) {
     DIBLock d(dib);
-    std::string head = "P6\n" + std::to_string(d.width()) + " " + std::to_string(d.height()) + "\n255\n";
+    std::string head =
+        "P6\n" + std::to_string(d.width()) + " " + std::to_string(d.height()) + "\n255\n";
     std::vector<uint8_t> bytes(head.begin(), head.end());
     for (int y = 0; y < d.height(); ++y)
         for (int x = 0; x < d.width(); ++x) {
@@ -224,7 +236,8 @@ struct Decoded {
     ImageFileInfo info;
 };
 
-inline Decoded Decode(DecodeFunc f, const std::vector<uint8_t>& bytes, StatusControlBlock* status = nullptr) {
+inline Decoded Decode(DecodeFunc f, const std::vector<uint8_t>& bytes,
+                      StatusControlBlock* status = nullptr) {
     Decoded out;
     DecodeRequest req;
     req.data = bytes.data();
@@ -237,10 +250,13 @@ inline Decoded Decode(DecodeFunc f, const std::vector<uint8_t>& bytes, StatusCon
     return out;
 }
 
-inline Decoded DecodeFile(DecodeFunc f, const fs::path& p) { return Decode(f, ReadFileBytes(p)); }
+inline Decoded DecodeFile(DecodeFunc f, const fs::path& p) {
+    return Decode(f, ReadFileBytes(p));
+}
 
 inline std::vector<uint8_t> Encode(EncodeFunc f, KHANDLE dib, const ImageFileInfo& info,
-                                   KervErrorCode* rc = nullptr, StatusControlBlock* status = nullptr) {
+                                   KervErrorCode* rc = nullptr,
+                                   StatusControlBlock* status = nullptr) {
     EncodeRequest req;
     req.dib = dib;
     req.info = &info;
@@ -258,12 +274,15 @@ inline std::vector<uint8_t> Encode(EncodeFunc f, KHANDLE dib, const ImageFileInf
 // Every prefix at the given cut points must be refused with a code, leave the
 // slot empty and leak nothing. Each prefix is its own allocation, so the
 // sanitizers see any read past its end.
-inline void ExpectPrefixesRefused(DecodeFunc f, const std::vector<uint8_t>& file, size_t allowedTail) {
+inline void ExpectPrefixesRefused(DecodeFunc f, const std::vector<uint8_t>& file,
+                                  size_t allowedTail) {
     ASSERT_GT(file.size(), allowedTail);
     const size_t limit = file.size() - allowedTail;
     std::vector<size_t> cuts;
-    for (size_t n = 0; n < std::min<size_t>(limit, 80); ++n) cuts.push_back(n);
-    for (int k = 1; k < 60; ++k) cuts.push_back(limit * k / 60);
+    for (size_t n = 0; n < std::min<size_t>(limit, 80); ++n)
+        cuts.push_back(n);
+    for (int k = 1; k < 60; ++k)
+        cuts.push_back(limit * k / 60);
     cuts.push_back(limit - 1);
     for (const size_t n : cuts) {
         if (n >= limit) continue;
@@ -271,7 +290,8 @@ inline void ExpectPrefixesRefused(DecodeFunc f, const std::vector<uint8_t>& file
         std::vector<uint8_t> prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));
         prefix.shrink_to_fit();
         Decoded d = Decode(f, prefix);
-        EXPECT_NE(d.rc, KERV_OK) << "a file cut to " << n << " of " << file.size() << " bytes was accepted";
+        EXPECT_NE(d.rc, KERV_OK) << "a file cut to " << n << " of " << file.size()
+                                 << " bytes was accepted";
         if (d.rc != KERV_OK) {
             EXPECT_TRUE(d.rc == KERV_CORRUPT_FILE || d.rc == KERV_UNSUPPORTED_VARIANT)
                 << "cut " << n << " gave " << d.rc;
@@ -317,9 +337,10 @@ inline uint32_t Crc32(const uint8_t* p, size_t n) {
     uint32_t c = 0xFFFFFFFFu;
     for (size_t i = 0; i < n; ++i) {
         c ^= p[i];
-        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
     }
     return ~c;
 }
 
-}  // namespace brellix::codectest
+} // namespace brellix::codectest

@@ -21,10 +21,9 @@ struct RoundTripCase {
 };
 
 std::string CaseName(const ::testing::TestParamInfo<RoundTripCase>& p) {
-    return "compression" + std::to_string(p.param.compression) + "_" + std::to_string(p.param.bits) + "bit" +
-           (p.param.grey ? "_grey" : "");
+    return "compression" + std::to_string(p.param.compression) + "_" +
+           std::to_string(p.param.bits) + "bit" + (p.param.grey ? "_grey" : "");
 }
-
 
 class TiffRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
@@ -32,7 +31,7 @@ TEST_P(TiffRoundTrip, PixelsPaletteAndResolutionSurvive) {
     const RoundTripCase c = GetParam();
     LeakCheck leaks;
     KOwnedHandle src(MakeTestDIB(45, 19, c.bits, 7 + c.bits, c.grey));
-    if (c.bits == 1 && c.grey) {  // black first: stored as min-is-black
+    if (c.bits == 1 && c.grey) { // black first: stored as min-is-black
         DIBLock d(src.get());
         d.palette()[0] = RGBQUAD{0, 0, 0, 0};
         d.palette()[1] = RGBQUAD{255, 255, 255, 0};
@@ -49,24 +48,29 @@ TEST_P(TiffRoundTrip, PixelsPaletteAndResolutionSurvive) {
         // black, the lighter as white, the pixels unchanged.
         for (int y = 0; y < 19; ++y)
             for (int x = 0; x < 45; ++x)
-                ASSERT_EQ(brellix::test::PixelAt(back.dib.get(), x, y), brellix::test::PixelAt(src.get(), x, y));
+                ASSERT_EQ(brellix::test::PixelAt(back.dib.get(), x, y),
+                          brellix::test::PixelAt(src.get(), x, y));
     } else {
-        EXPECT_EQ(brellix::test::ImageContent(back.dib.get()), brellix::test::ImageContent(src.get()));
+        EXPECT_EQ(brellix::test::ImageContent(back.dib.get()),
+                  brellix::test::ImageContent(src.get()));
     }
     EXPECT_NEAR(back.info.attributes.resolution, 300.0, 1e-3);
     EXPECT_EQ(back.info.attributes.resolutionUnit, 1);
     EXPECT_EQ(back.info.options.compression, c.compression);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SubTypes, TiffRoundTrip,
-    ::testing::Values(RoundTripCase{3, 1, true}, RoundTripCase{3, 1, false}, RoundTripCase{5, 1, true},
-                      RoundTripCase{5, 1, false}, RoundTripCase{9, 1, false}, RoundTripCase{9, 1, true},
-                      RoundTripCase{9, 4, false}, RoundTripCase{9, 4, true}, RoundTripCase{9, 8, false},
-                      RoundTripCase{9, 8, true}, RoundTripCase{9, 24, false}, RoundTripCase{7, 1, false},
-                      RoundTripCase{7, 4, false}, RoundTripCase{7, 8, true}, RoundTripCase{7, 24, false},
-                      RoundTripCase{1, 1, false}, RoundTripCase{1, 4, false}, RoundTripCase{1, 8, false},
-                      RoundTripCase{1, 24, false}), CaseName);
+INSTANTIATE_TEST_SUITE_P(SubTypes, TiffRoundTrip,
+                         ::testing::Values(RoundTripCase{3, 1, true}, RoundTripCase{3, 1, false},
+                                           RoundTripCase{5, 1, true}, RoundTripCase{5, 1, false},
+                                           RoundTripCase{9, 1, false}, RoundTripCase{9, 1, true},
+                                           RoundTripCase{9, 4, false}, RoundTripCase{9, 4, true},
+                                           RoundTripCase{9, 8, false}, RoundTripCase{9, 8, true},
+                                           RoundTripCase{9, 24, false}, RoundTripCase{7, 1, false},
+                                           RoundTripCase{7, 4, false}, RoundTripCase{7, 8, true},
+                                           RoundTripCase{7, 24, false}, RoundTripCase{1, 1, false},
+                                           RoundTripCase{1, 4, false}, RoundTripCase{1, 8, false},
+                                           RoundTripCase{1, 24, false}),
+                         CaseName);
 
 TEST(TiffCodec, CmykPlanesComeBackWithinRounding) {
     for (const int bits : {24, 8, 4}) {
@@ -81,7 +85,8 @@ TEST(TiffCodec, CmykPlanesComeBackWithinRounding) {
         int worst = 0;
         for (int y = 0; y < 11; ++y)
             for (int x = 0; x < 23; ++x)
-                worst = std::max(worst, ChannelDiff(RgbAt(back.dib.get(), x, y), RgbAt(src.get(), x, y)));
+                worst = std::max(worst,
+                                 ChannelDiff(RgbAt(back.dib.get(), x, y), RgbAt(src.get(), x, y)));
         EXPECT_LE(worst, 1) << bits << " bits";
     }
 }
@@ -102,7 +107,7 @@ TEST(TiffCodec, FaxAndHuffmanNeedOneBitImages) {
 
 struct ReferenceCase {
     const char* name;
-    const char* options;  // convert options between the source and the output
+    const char* options; // convert options between the source and the output
     int bits;
     int tolerance;
 };
@@ -195,7 +200,7 @@ TEST_P(TiffWrittenFile, ImageMagickSeesTheSamePixels) {
     const RoundTripCase c = GetParam();
     TempDir dir;
     KOwnedHandle src(MakeTestDIB(31, 17, c.bits, 60 + c.bits, c.grey));
-    if (c.bits == 1) {  // fax readers see black and white only
+    if (c.bits == 1) { // fax readers see black and white only
         DIBLock d(src.get());
         d.palette()[0] = RGBQUAD{0, 0, 0, 0};
         d.palette()[1] = RGBQUAD{255, 255, 255, 0};
@@ -211,7 +216,8 @@ INSTANTIATE_TEST_SUITE_P(SubTypes, TiffWrittenFile,
                                            RoundTripCase{9, 8, true}, RoundTripCase{9, 8, false},
                                            RoundTripCase{9, 24, false}, RoundTripCase{7, 4, false},
                                            RoundTripCase{7, 24, false}, RoundTripCase{1, 8, false},
-                                           RoundTripCase{1, 24, false}), CaseName);
+                                           RoundTripCase{1, 24, false}),
+                         CaseName);
 
 TEST(TiffCodec, ImageMagickReadsOurCmyk) {
     REQUIRE_CONVERT();
@@ -257,16 +263,18 @@ std::vector<uint8_t> TiffWithDimensions(uint32_t w, uint32_t h) {
         uint16_t tag, type;
         uint32_t count, value;
     };
-    const Entry entries[] = {{256, 4, 1, w}, {257, 4, 1, h}, {258, 3, 1, 8}, {259, 3, 1, 1},
-                             {262, 3, 1, 1}, {273, 4, 1, 200}, {277, 3, 1, 1}, {278, 4, 1, h},
-                             {279, 4, 1, 16}};
+    const Entry entries[] = {{256, 4, 1, w}, {257, 4, 1, h}, {258, 3, 1, 8},
+                             {259, 3, 1, 1}, {262, 3, 1, 1}, {273, 4, 1, 200},
+                             {277, 3, 1, 1}, {278, 4, 1, h}, {279, 4, 1, 16}};
     auto put16 = [&](uint16_t v) { f.push_back(uint8_t(v)), f.push_back(uint8_t(v >> 8)); };
     auto put32 = [&](uint32_t v) { put16(uint16_t(v)), put16(uint16_t(v >> 16)); };
     put16(static_cast<uint16_t>(std::size(entries)));
     for (const Entry& e : entries) {
         put16(e.tag), put16(e.type), put32(e.count);
-        if (e.type == 3) put16(uint16_t(e.value)), put16(0);
-        else put32(e.value);
+        if (e.type == 3)
+            put16(uint16_t(e.value)), put16(0);
+        else
+            put32(e.value);
     }
     put32(0);
     f.resize(216, 0x80);
@@ -274,8 +282,10 @@ std::vector<uint8_t> TiffWithDimensions(uint32_t w, uint32_t h) {
 }
 
 TEST(TiffCodec, HugeDimensionsAreRefusedBeforeAnyAllocation) {
-    ExpectRefusedWithoutAllocating(DecodeTIF, TiffWithDimensions(100000, 100000), KERV_IMAGE_TOO_LARGE);
-    ExpectRefusedWithoutAllocating(DecodeTIF, TiffWithDimensions(60000, 60000), KERV_IMAGE_TOO_LARGE);
+    ExpectRefusedWithoutAllocating(DecodeTIF, TiffWithDimensions(100000, 100000),
+                                   KERV_IMAGE_TOO_LARGE);
+    ExpectRefusedWithoutAllocating(DecodeTIF, TiffWithDimensions(60000, 60000),
+                                   KERV_IMAGE_TOO_LARGE);
     // The same header at a sane size is a valid (if short) image.
     Decoded small = Decode(DecodeTIF, TiffWithDimensions(4, 4));
     EXPECT_EQ(small.rc, KERV_OK);
@@ -311,5 +321,5 @@ TEST(TiffCodec, StopRequestsEndTheWorkCleanly) {
     EXPECT_EQ(rc, KERV_STOPPED);
 }
 
-}  // namespace
-}  // namespace brellix::codectest
+} // namespace
+} // namespace brellix::codectest
