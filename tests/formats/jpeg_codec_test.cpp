@@ -241,6 +241,22 @@ TEST(JpegCodec, FlippedBytesGiveACodeNotACrash) {
     }
 }
 
+TEST(JpegCodec, LibjpegMessagesNeverReachStderr) {
+    KOwnedHandle src(MakeSmoothDIB(24, 24));
+    const std::vector<uint8_t> file = Encode(EncodeJPG, src.get(), JpegOptions(71));
+    TempDir dir;
+    int failures = 0;
+    const std::string said = CaptureStderr(dir, [&] {
+        for (size_t i = 2; i < file.size(); i += 3) {
+            std::vector<uint8_t> bad = file;
+            bad[i] ^= 0xFF;
+            failures += Decode(DecodeJPG, bad).rc != KERV_OK;
+        }
+    });
+    EXPECT_GT(failures, 0);
+    EXPECT_EQ(said, "");
+}
+
 std::vector<uint8_t> WithDimensions(std::vector<uint8_t> file, uint16_t w, uint16_t h) {
     size_t p = 2;
     while (p + 9 < file.size() && !(file[p] == 0xFF && file[p + 1] == 0xC0))

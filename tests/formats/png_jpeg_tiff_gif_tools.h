@@ -15,10 +15,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace brellix::codectest {
@@ -226,6 +228,23 @@ inline void WritePpm(const fs::path& p, KHANDLE dib) {
             bytes.push_back(static_cast<uint8_t>(c));
         }
     WriteFileBytes(p, bytes);
+}
+
+// Runs `work` with the process's stderr sent to a file; returns what was
+// written there.
+template <class F> std::string CaptureStderr(const TempDir& dir, F&& work) {
+    const fs::path log = dir / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = dup(2);
+    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    close(fd);
+    work();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    const std::vector<uint8_t> bytes = ReadFileBytes(log);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // ---- Codec shorthands ----

@@ -256,6 +256,24 @@ TEST(TiffCodec, FlippedBytesGiveACodeNotACrash) {
     }
 }
 
+TEST(TiffCodec, LibtiffMessagesNeverReachStderr) {
+    KOwnedHandle src(MakeTestDIB(16, 16, 24, 4));
+    const std::vector<uint8_t> file = Encode(EncodeTIF, src.get(), TiffOptions(9));
+    TempDir dir;
+    int failures = 0;
+    const std::string said = CaptureStderr(dir, [&] {
+        for (size_t i = 0; i < file.size(); i += 2) {
+            std::vector<uint8_t> bad = file;
+            bad[i] ^= 0xFF;
+            failures += Decode(DecodeTIF, bad).rc != KERV_OK;
+        }
+        failures +=
+            Decode(DecodeTIF, std::vector<uint8_t>(file.begin(), file.end() - 20)).rc != KERV_OK;
+    });
+    EXPECT_GT(failures, 0);
+    EXPECT_EQ(said, "");
+}
+
 // A minimal little-endian TIFF: one strip of 8-bit grey claiming w x h.
 std::vector<uint8_t> TiffWithDimensions(uint32_t w, uint32_t h) {
     std::vector<uint8_t> f = {'I', 'I', 42, 0, 8, 0, 0, 0};
