@@ -27,16 +27,16 @@ int ExitStatusFor(const BatchModeResult& r) {
     return r.done == r.files ? 0 : 1;
 }
 
-void ResolveInputSpec(const std::string& spec, const std::string& currentFolder,
+void ResolveInputPattern(const std::string& input, const std::string& currentFolder,
                       std::string* folder, std::string* pattern) {
-    const size_t slash = spec.find_last_of('/');
+    const size_t slash = input.find_last_of('/');
     if (slash == std::string::npos) {
         *folder = currentFolder;
-        *pattern = spec;
+        *pattern = input;
         return;
     }
-    *folder = slash == 0 ? "/" : Absolute(spec.substr(0, slash), currentFolder);
-    *pattern = spec.substr(slash + 1);
+    *folder = slash == 0 ? "/" : Absolute(input.substr(0, slash), currentFolder);
+    *pattern = input.substr(slash + 1);
 }
 
 BatchModeResult RunBatchMode(CScript& script, const CommandLine& cl, BatchWindow& window,
@@ -49,7 +49,7 @@ BatchModeResult RunBatchMode(CScript& script, const CommandLine& cl, BatchWindow
     state.keepOpen = cl.keepOpen;
     state.logPath = cl.logPath.empty() ? std::string() : Absolute(cl.logPath, currentFolder);
     state.currentLogPath = currentLogPath;
-    const std::string spec = cl.allFiles ? std::string("*.*") : cl.inputSpec;
+    const std::string input = cl.allFiles ? std::string("*.*") : cl.inputSpec;
 
     auto fail = [&](const std::string& text) {
         window.showMessage(text, MessageIcon::Error);
@@ -57,9 +57,9 @@ BatchModeResult RunBatchMode(CScript& script, const CommandLine& cl, BatchWindow
     };
     // The pattern's list, or the image list with its header line.
     auto listFromPatternOrImageList = [&]() -> bool {
-        if (!spec.empty()) {
+        if (!input.empty()) {
             std::string folder, pattern;
-            ResolveInputSpec(spec, currentFolder, &folder, &pattern);
+            ResolveInputPattern(input, currentFolder, &folder, &pattern);
             state.batchListPath = MakeTemporaryBatchListFromPattern(folder, pattern);
             if (state.batchListPath.empty()) {
                 window.showMessage(LoadString(ids::TempFileFailed), MessageIcon::Exclamation);

@@ -32,5 +32,5 @@ BatchModeResult RunBatchMode(CScript& script, const CommandLine& cl, BatchWindow
                              OptimumPaletteBuilder* paletteBuilder = nullptr);
 
 // The input pattern split into an absolute folder and the pattern itself.
-void ResolveInputSpec(const std::string& spec, const std::string& currentFolder,
+void ResolveInputPattern(const std::string& input, const std::string& currentFolder,
                       std::string* folder, std::string* pattern);

@@ -30,11 +30,11 @@ std::string FormatText(std::string_view fmt, std::initializer_list<FormatArg> ar
             i = j;
             continue;
         }
-        std::string spec = "%";
+        std::string fmtSpec = "%";
         while (j < fmt.size() && std::string_view("-+ #0").find(fmt[j]) != std::string_view::npos)
-            spec += fmt[j++];
+            fmtSpec += fmt[j++];
         while (j < fmt.size() && ((fmt[j] >= '0' && fmt[j] <= '9') || fmt[j] == '.'))
-            spec += fmt[j++];
+            fmtSpec += fmt[j++];
         while (j < fmt.size() && std::string_view("hlLqjzt").find(fmt[j]) != std::string_view::npos)
             ++j;  // the argument's own type decides the width
         if (j >= fmt.size()) {
@@ -48,16 +48,16 @@ std::string FormatText(std::string_view fmt, std::initializer_list<FormatArg> ar
         char buf[512];
         switch (type) {
         case 'd': case 'i':
-            std::snprintf(buf, sizeof buf, (spec + "lld").c_str(), a.asInt());
+            std::snprintf(buf, sizeof buf, (fmtSpec + "lld").c_str(), a.asInt());
             out += buf;
             break;
         case 'u': case 'x': case 'X': case 'o':
-            std::snprintf(buf, sizeof buf, (spec + "ll" + type).c_str(),
+            std::snprintf(buf, sizeof buf, (fmtSpec + "ll" + type).c_str(),
                           static_cast<unsigned long long>(a.asInt()));
             out += buf;
             break;
         case 'f': case 'F': case 'e': case 'E': case 'g': case 'G':
-            std::snprintf(buf, sizeof buf, (spec + type).c_str(), a.asFloat());
+            std::snprintf(buf, sizeof buf, (fmtSpec + type).c_str(), a.asFloat());
             out += buf;
             break;
         case 'c':
@@ -65,8 +65,8 @@ std::string FormatText(std::string_view fmt, std::initializer_list<FormatArg> ar
             break;
         case 's':
         default:
-            if (spec.size() > 1) {
-                std::snprintf(buf, sizeof buf, (spec + "s").c_str(), a.asText().c_str());
+            if (fmtSpec.size() > 1) {
+                std::snprintf(buf, sizeof buf, (fmtSpec + "s").c_str(), a.asText().c_str());
                 out += buf;
             } else {
                 out += a.asText();

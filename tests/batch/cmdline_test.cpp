@@ -135,7 +135,7 @@ namespace {
 
 TEST(CommandLine, InputSpecFolders) {
     struct {
-        const char* spec;
+        const char* input;
         const char* folder;
         const char* pattern;
     } cases[] = {
@@ -148,9 +148,9 @@ TEST(CommandLine, InputSpecFolders) {
     };
     for (const auto& c : cases) {
         std::string folder, pattern;
-        ResolveInputSpec(c.spec, "/work/here", &folder, &pattern);
-        EXPECT_EQ(folder, c.folder) << c.spec;
-        EXPECT_EQ(pattern, c.pattern) << c.spec;
+        ResolveInputPattern(c.input, "/work/here", &folder, &pattern);
+        EXPECT_EQ(folder, c.folder) << c.input;
+        EXPECT_EQ(pattern, c.pattern) << c.input;
     }
 }
 
