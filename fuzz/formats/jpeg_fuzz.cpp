@@ -1,41 +1,6 @@
-// libFuzzer target: DecodeJPG on arbitrary bytes must return a code, never
-// crash, and leave no block behind; a decoded image is re-encoded.
-#include "core/dib.h"
-#include "core/kmem.h"
-#include "formats/codec.h"
-
-#include <cstdint>
-#include <cstdlib>
-#include <vector>
+// libFuzzer target for the JPG decoder and encoder.
+#include "fuzz/formats/decoder_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool init = [] {
-        // Huge claimed images fail at the size check instead of exhausting memory.
-        KML_SetMaxBlockSize(256 << 20);
-        return true;
-    }();
-    (void)init;
-    const size_t live = KML_LiveBlockCount();
-    DecodeRequest req;
-    req.data = data;
-    req.size = size;
-    KHANDLE dib = nullptr;
-    ImageFileInfo info;
-    if (DecodeJPG(req, &dib, &info) == KERV_OK) {
-        if (!dib) std::abort();
-        uint16_t w = 0, h = 0;
-        GetDIBStats(dib, &w, &h, nullptr, nullptr);
-        // Re-encoding is checked on images of moderate size only: a huge
-        // canvas takes seconds to write and finds nothing new.
-        EncodeRequest enc;
-        enc.dib = dib;
-        enc.info = &info;
-        std::vector<uint8_t> out;
-        if (uint64_t{w} * h <= (uint64_t{1} << 22)) (void)EncodeJPG(enc, &out);
-        KML_GlobalFree(dib);
-    } else if (dib) {
-        std::abort(); // a failed decode must leave the slot empty
-    }
-    if (KML_LiveBlockCount() != live) std::abort();
-    return 0;
+    return FuzzDecoder(data, size, DecodeJPG, EncodeJPG, uint64_t{256} << 20);
 }
