@@ -111,13 +111,24 @@ class BitWriter {
         }
         const int keep = pending_, shift = 8 - pending_;
         const uint32_t mask = (1u << keep) - 1;
-        uint32_t acc = acc_;
-        for (size_t i = 0; i < count; ++i) {
+        uint64_t acc = acc_;
+        size_t i = 0;
+        // Eight bytes at a time as one big-endian word.
+        for (; i + 8 <= count; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            word = __builtin_bswap64(word);
+            const uint64_t shifted = (acc << (64 - keep)) | (word >> keep);
+            const uint64_t stored = __builtin_bswap64(shifted);
+            std::memcpy(p_ + i, &stored, 8);
+            acc = word & mask;
+        }
+        for (; i < count; ++i) {
             p_[i] = static_cast<uint8_t>((acc << shift) | (s[i] >> keep));
             acc = s[i] & mask;
         }
         p_ += count;
-        acc_ = acc;
+        acc_ = static_cast<uint32_t>(acc);
     }
 
     // `count` bits of a pattern that repeats every byte. Every run at 1 bit
