@@ -36,10 +36,14 @@ KOwnedHandle& Image(int bits) {
     static KOwnedHandle img1(MakeImage(1)), img4(MakeImage(4)), img8(MakeImage(8)),
         img24(MakeImage(24));
     switch (bits) {
-    case 1: return img1;
-    case 4: return img4;
-    case 8: return img8;
-    default: return img24;
+    case 1:
+        return img1;
+    case 4:
+        return img4;
+    case 8:
+        return img8;
+    default:
+        return img24;
     }
 }
 
@@ -87,14 +91,16 @@ void BM_AddBorder(benchmark::State& state) {
     KHANDLE src = Image(bits).get();
     for (auto _ : state) {
         KHANDLE out = nullptr;
-        if (AddBorderDIB(nullptr, src, &out, kMargin, kMargin, kMargin, kMargin, 200, 100, 50) != 0) {
+        if (AddBorderDIB(nullptr, src, &out, kMargin, kMargin, kMargin, kMargin, 200, 100, 50) !=
+            0) {
             state.SkipWithError("AddBorderDIB failed");
             break;
         }
         benchmark::DoNotOptimize(out);
         KML_GlobalFree(out);
     }
-    Items(state, sizeof(BITMAPINFOHEADER) + size_t(DIBStride(uint32_t(bits), kOutWidth)) * kOutHeight);
+    Items(state,
+          sizeof(BITMAPINFOHEADER) + size_t(DIBStride(uint32_t(bits), kOutWidth)) * kOutHeight);
 }
 // 24 bits is the figure to hold against BM_MemcpyFreshBlock.
 BENCHMARK(BM_AddBorder)->Arg(24)->Arg(8)->Arg(4)->Arg(1)->Unit(benchmark::kMillisecond);
@@ -133,7 +139,7 @@ void BM_Crop24(benchmark::State& state) {
 }
 BENCHMARK(BM_Crop24)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace
 
 // --reuse_blocks keeps freed blocks in the heap (no mmap for big blocks, no
 // trimming), so a result block reuses pages already mapped: the figures then

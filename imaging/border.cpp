@@ -29,18 +29,22 @@ bool SlotGiven(KHANDLE* result) {
     *result = nullptr;
     return true;
 }
-bool SourceGiven(KHANDLE source) { return source != nullptr; }
+bool SourceGiven(KHANDLE source) {
+    return source != nullptr;
+}
 bool MarginsNotNegative(int top, int bottom, int right, int left) {
     return top >= 0 && bottom >= 0 && right >= 0 && left >= 0;
 }
 // Compressed pixel arrays do not occur in memory; refuse to misread one.
-bool Uncompressed(const DIBLock& d) { return d->biCompression == 0; }
+bool Uncompressed(const DIBLock& d) {
+    return d->biCompression == 0;
+}
 
 // ---- The fill ----
 
 // What a margin byte holds at 1, 4 and 8 bits; for 24 bits the three bytes.
 struct Fill {
-    uint8_t byte = 0;            // 1, 4, 8 bits: the whole-byte pattern
+    uint8_t byte = 0; // 1, 4, 8 bits: the whole-byte pattern
     uint8_t blue = 0, green = 0, red = 0;
 };
 
@@ -52,9 +56,15 @@ Fill FillFor(int bits, uint32_t colour0, uint32_t colour1, uint8_t colour2) {
         f.green = static_cast<uint8_t>(colour1);
         f.red = static_cast<uint8_t>(colour0);
         break;
-    case 8: f.byte = static_cast<uint8_t>(colour0); break;
-    case 4: f.byte = static_cast<uint8_t>((colour0 & 15) * 17); break;
-    default: f.byte = colour0 != 0 ? 0xFF : 0x00; break;
+    case 8:
+        f.byte = static_cast<uint8_t>(colour0);
+        break;
+    case 4:
+        f.byte = static_cast<uint8_t>((colour0 & 15) * 17);
+        break;
+    default:
+        f.byte = colour0 != 0 ? 0xFF : 0x00;
+        break;
     }
     return f;
 }
@@ -198,7 +208,8 @@ void MarginRows(const Layout& l, const Fill& f, const Pattern24& pattern, uint8_
         break;
     }
     }
-    for (int32_t r = 1; r < count; ++r) std::memcpy(row + size_t(r) * l.outStride, row, l.outStride);
+    for (int32_t r = 1; r < count; ++r)
+        std::memcpy(row + size_t(r) * l.outStride, row, l.outStride);
 }
 
 void MiddleRows24(const Layout& l, const Pattern24& pattern, const uint8_t* src, uint8_t* dst) {
@@ -224,7 +235,7 @@ void MiddleRows8(const Layout& l, const Fill& f, const uint8_t* src, uint8_t* ds
 void MiddleRowsPacked(const Layout& l, const Fill& f, const uint8_t* src, uint8_t* dst) {
     const uint64_t srcBits = uint64_t(l.srcW) * uint64_t(l.bits);
     const size_t whole = size_t(srcBits / 8);
-    const int rest = int(srcBits % 8);  // the source row's last, partial byte
+    const int rest = int(srcBits % 8); // the source row's last, partial byte
     for (int32_t r = 0; r < l.srcH; ++r, src += l.srcStride, dst += l.outStride) {
         BitWriter w(dst);
         w.fill(f.byte, uint64_t(l.left) * uint64_t(l.bits));
@@ -235,11 +246,11 @@ void MiddleRowsPacked(const Layout& l, const Fill& f, const uint8_t* src, uint8_
     }
 }
 
-}  // namespace
+} // namespace
 
-KervErrorCode AddBorderDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result,
-                           int16_t top, int16_t bottom, int16_t right, int16_t left,
-                           uint32_t colour0, uint32_t colour1, uint8_t colour2) {
+KervErrorCode AddBorderDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result, int16_t top,
+                           int16_t bottom, int16_t right, int16_t left, uint32_t colour0,
+                           uint32_t colour1, uint8_t colour2) {
     if (!SlotGiven(result)) return KERV_INVALID_PARAM;
     if (!SourceGiven(source)) return KERV_INVALID_PARAM;
     if (!MarginsNotNegative(top, bottom, right, left)) return KERV_INVALID_PARAM;
@@ -290,9 +301,15 @@ KervErrorCode AddBorderDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* 
 
     uint8_t* middle = bits + size_t(l.bottom) * l.outStride;
     switch (l.bits) {
-    case 24: MiddleRows24(l, pattern, src.bits(), middle); break;
-    case 8: MiddleRows8(l, fill, src.bits(), middle); break;
-    default: MiddleRowsPacked(l, fill, src.bits(), middle); break;
+    case 24:
+        MiddleRows24(l, pattern, src.bits(), middle);
+        break;
+    case 8:
+        MiddleRows8(l, fill, src.bits(), middle);
+        break;
+    default:
+        MiddleRowsPacked(l, fill, src.bits(), middle);
+        break;
     }
     if (p.step(75)) return KERV_STOPPED;
 
@@ -326,9 +343,11 @@ Span CentreSpan(int64_t size, int64_t target) {
     return {0, size};
 }
 
-bool Inside(const Span& s, int64_t size) { return s.from >= 0 && s.from < s.to && s.to <= size; }
+bool Inside(const Span& s, int64_t size) {
+    return s.from >= 0 && s.from < s.to && s.to <= size;
+}
 
-}  // namespace
+} // namespace
 
 KervErrorCode CropImage(StatusControlBlock* /*status: no progress*/, KHANDLE source,
                         KHANDLE* result, int16_t fromCentre, int32_t left, int32_t top,

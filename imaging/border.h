@@ -17,10 +17,11 @@
 //   1 bit     1 when colour0 is not 0, else 0
 // At 1 and 4 bits the source pixels are shifted to the bit or nibble where
 // the left margin ends; partial bytes at the margins take the fill. Row
-// padding comes out as zero.
+// padding, and the unused low bits of a row's last byte, come out as zero.
 //
 // Codes: 0; 101 null source or slot, a negative margin, a block that is not
-// a usable DIB; 102 out of memory; 100 stopped. Progress is coarse (total
+// a usable DIB; 102 out of memory (also an output too large for one block);
+// 100 stopped. Progress is coarse (total
 // 100): 25 after the top margin, 75 after the image rows, 100 at the end,
 // the callback being asked at 25 and 75.
 KervErrorCode AddBorderDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result,
@@ -36,6 +37,9 @@ KervErrorCode AddBorderDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* 
 // fromCentre non-zero: a centred width x height rectangle is kept. A direction
 // no larger than the target is kept whole; when both are smaller the result
 // is -5026.
+// -5026 is decided before anything is allocated. Margins or sizes that would
+// put the rectangle outside the image (negative values from a hand-edited
+// script, a width of 0) give 101.
 // Codes: 0, 101, 102, -5026. No progress is reported.
 KervErrorCode CropImage(StatusControlBlock* status, KHANDLE source, KHANDLE* result,
                         int16_t fromCentre, int32_t left, int32_t top, int32_t right,

@@ -24,7 +24,8 @@ KHANDLE FromRows(int bits, const Rows& rows) {
     const auto w = static_cast<uint16_t>(rows[0].size()), hh = static_cast<uint16_t>(rows.size());
     EXPECT_EQ(NewDIB(&h, w, hh, static_cast<uint8_t>(bits), 0, 0, 0, 0, nullptr), 0);
     for (size_t y = 0; y < rows.size(); ++y)
-        for (size_t x = 0; x < rows[y].size(); ++x) SetPixel(h, int(x), int(y), rows[y][x]);
+        for (size_t x = 0; x < rows[y].size(); ++x)
+            SetPixel(h, int(x), int(y), rows[y][x]);
     return h;
 }
 
@@ -37,7 +38,8 @@ Rows PixelRows(KHANDLE h) {
     }
     Rows rows(static_cast<size_t>(hh), std::vector<uint32_t>(static_cast<size_t>(w)));
     for (int y = 0; y < hh; ++y)
-        for (int x = 0; x < w; ++x) rows[size_t(y)][size_t(x)] = PixelAt(h, x, y);
+        for (int x = 0; x < w; ++x)
+            rows[size_t(y)][size_t(x)] = PixelAt(h, x, y);
     return rows;
 }
 
@@ -65,10 +67,14 @@ KHANDLE Bordered(KHANDLE src, int top, int bottom, int right, int left, uint32_t
 // The value PixelAt reports for a margin pixel.
 uint32_t FillValue(int bits, uint32_t c0, uint32_t c1, uint8_t c2) {
     switch (bits) {
-    case 24: return ((c0 & 255) << 16) | ((c1 & 255) << 8) | c2;
-    case 8: return c0 & 255;
-    case 4: return c0 & 15;
-    default: return c0 != 0 ? 1 : 0;
+    case 24:
+        return ((c0 & 255) << 16) | ((c1 & 255) << 8) | c2;
+    case 8:
+        return c0 & 255;
+    case 4:
+        return c0 & 15;
+    default:
+        return c0 != 0 ? 1 : 0;
     }
 }
 
@@ -86,7 +92,8 @@ int NonZeroTail(KHANDLE h) {
         const uint8_t* row = block.data() + start + size_t(r) * d.stride();
         size_t i = fullBytes;
         if (spare) bad += (row[i++] & (0xFF >> spare)) != 0;
-        for (; i < d.stride(); ++i) bad += row[i] != 0;
+        for (; i < d.stride(); ++i)
+            bad += row[i] != 0;
     }
     return bad;
 }
@@ -96,8 +103,8 @@ struct Margins {
 };
 
 std::string Where(int bits, int w, int h, const Margins& m) {
-    return std::to_string(bits) + " bits " + std::to_string(w) + "x" + std::to_string(h) +
-           " top " + std::to_string(m.top) + " bottom " + std::to_string(m.bottom) + " right " +
+    return std::to_string(bits) + " bits " + std::to_string(w) + "x" + std::to_string(h) + " top " +
+           std::to_string(m.top) + " bottom " + std::to_string(m.bottom) + " right " +
            std::to_string(m.right) + " left " + std::to_string(m.left);
 }
 
@@ -141,7 +148,7 @@ TEST(AddBorder, ThreeLeftAtOneBitShiftsEveryRowByThreeBits) {
     KOwnedHandle src(FromRows(1, {{1, 0, 1, 1, 0, 0, 1, 1}, {0, 1, 0, 0, 1, 1, 0, 0}}));
     struct Case {
         uint32_t colour0;
-        std::vector<uint8_t> topRow, bottomRow;  // stored bytes of the two rows
+        std::vector<uint8_t> topRow, bottomRow; // stored bytes of the two rows
     };
     for (const Case& c : {Case{1, {0xF6, 0x60, 0, 0}, {0xE9, 0x80, 0, 0}},
                           Case{0, {0x16, 0x60, 0, 0}, {0x09, 0x80, 0, 0}},
@@ -171,10 +178,10 @@ TEST(AddBorder, OddLeftMarginsAtFourBitsMoveEveryPixelHalfAByte) {
         std::vector<uint8_t> topRow;
     };
     // Fill 7.
-    for (const Case& c : {Case{{0, 0, 2, 1}, {0x71, 0x23, 0x77, 0}},  // 7 1 2 3 7 7
-                          Case{{0, 0, 0, 3}, {0x77, 0x71, 0x23, 0}},  // 7 7 7 1 2 3
-                          Case{{0, 0, 1, 0}, {0x12, 0x37, 0, 0}},     // 1 2 3 7
-                          Case{{0, 0, 0, 1}, {0x71, 0x23, 0, 0}},     // 7 1 2 3
+    for (const Case& c : {Case{{0, 0, 2, 1}, {0x71, 0x23, 0x77, 0}}, // 7 1 2 3 7 7
+                          Case{{0, 0, 0, 3}, {0x77, 0x71, 0x23, 0}}, // 7 7 7 1 2 3
+                          Case{{0, 0, 1, 0}, {0x12, 0x37, 0, 0}},    // 1 2 3 7
+                          Case{{0, 0, 0, 1}, {0x71, 0x23, 0, 0}},    // 7 1 2 3
                           Case{{0, 0, 3, 2}, {0x77, 0x12, 0x37, 0x77}}}) {
         KOwnedHandle out(Bordered(src.get(), c.m.top, c.m.bottom, c.m.right, c.m.left, 7));
         EXPECT_EQ(StoredRow(out.get(), 1), c.topRow) << Where(4, 3, 2, c.m);
@@ -214,10 +221,10 @@ TEST(AddBorder, FillValueAtEachDepth) {
         uint32_t c0, c1;
         uint8_t c2;
     };
-    for (const Case& c : {Case{1, 0, 0, 0}, Case{1, 1, 0, 0}, Case{1, 77, 0, 0}, Case{4, 0, 0, 0},
-                          Case{4, 9, 0, 0}, Case{4, 15, 0, 0}, Case{4, 0x13, 0, 0}, Case{8, 0, 0, 0},
-                          Case{8, 200, 0, 0}, Case{8, 0x1FF, 0, 0}, Case{24, 255, 0, 0},
-                          Case{24, 1, 2, 3}, Case{24, 0, 0, 255}}) {
+    for (const Case& c :
+         {Case{1, 0, 0, 0}, Case{1, 1, 0, 0}, Case{1, 77, 0, 0}, Case{4, 0, 0, 0}, Case{4, 9, 0, 0},
+          Case{4, 15, 0, 0}, Case{4, 0x13, 0, 0}, Case{8, 0, 0, 0}, Case{8, 200, 0, 0},
+          Case{8, 0x1FF, 0, 0}, Case{24, 255, 0, 0}, Case{24, 1, 2, 3}, Case{24, 0, 0, 255}}) {
         KOwnedHandle src(MakeRandomDIB(7, 5, c.bits, 3));
         const Margins m{3, 2, 5, 4};
         KOwnedHandle out(Bordered(src.get(), m.top, m.bottom, m.right, m.left, c.c0, c.c1, c.c2));
@@ -250,7 +257,8 @@ TEST(AddBorder, KeepsResolutionPaletteAndShortPalettes) {
             if (bits != 24) d.palette()[1] = RGBQUAD{9, 8, 7, 0};
         }
         KOwnedHandle out(Bordered(src.get(), 1, 2, 3, 4, 1));
-        ExpectBordered(src.get(), out.get(), {1, 2, 3, 4}, 1, 0, 0, Where(bits, 6, 4, {1, 2, 3, 4}));
+        ExpectBordered(src.get(), out.get(), {1, 2, 3, 4}, 1, 0, 0,
+                       Where(bits, 6, 4, {1, 2, 3, 4}));
         EXPECT_EQ(Header(out.get()).biXPelsPerMeter, 3780);
         EXPECT_EQ(Header(out.get()).biYPelsPerMeter, 1234);
     }
@@ -260,13 +268,27 @@ TEST(AddBorder, KeepsResolutionPaletteAndShortPalettes) {
     KOwnedHandle shortPal(h);
     {
         DIBLock d(h);
-        for (int i = 0; i < 16; ++i) d.palette()[i] = RGBQUAD{uint8_t(i), uint8_t(2 * i), 1, 0};
+        for (int i = 0; i < 16; ++i)
+            d.palette()[i] = RGBQUAD{uint8_t(i), uint8_t(2 * i), 1, 0};
         for (int r = 0; r < 3; ++r)
-            for (int x = 0; x < 5; ++x) d.row(r)[x] = uint8_t((r * 5 + x) % 16);
+            for (int x = 0; x < 5; ++x)
+                d.row(r)[x] = uint8_t((r * 5 + x) % 16);
     }
     KOwnedHandle out(Bordered(h, 2, 2, 2, 2, 3));
     EXPECT_EQ(Header(out.get()).biClrUsed, 16u);
     ExpectBordered(h, out.get(), {2, 2, 2, 2}, 3, 0, 0, "16-entry palette");
+    // biClrUsed 0 at 8 bits means a full 256-entry palette, carried over whole.
+    KHANDLE z = AllocDIB(3, 2, 8, 0);
+    ASSERT_NE(z, nullptr);
+    KOwnedHandle zeroCount(z);
+    {
+        DIBLock d(z);
+        d.palette()[255] = RGBQUAD{1, 2, 3, 0};
+        d.row(0)[1] = 255;
+    }
+    KOwnedHandle full(Bordered(z, 1, 0, 0, 1, 255));
+    EXPECT_EQ(Header(full.get()).biClrUsed, 0u);
+    ExpectBordered(z, full.get(), {1, 0, 0, 1}, 255, 0, 0, "biClrUsed 0");
 }
 
 // ---- AddBorderDIB: against the reference over many sizes and margins ----
@@ -292,7 +314,8 @@ TEST(AddBorder, MatchesPixelReferenceForRandomMarginsAndSizes) {
 TEST(AddBorder, WideMarginsAndRows) {
     for (int bits : kDepths) {
         KOwnedHandle src(MakeRandomDIB(300, 3, bits, 11));
-        for (const Margins& m : {Margins{1, 1, 200, 131}, Margins{0, 0, 64, 64}, Margins{2, 0, 0, 129}}) {
+        for (const Margins& m :
+             {Margins{1, 1, 200, 131}, Margins{0, 0, 64, 64}, Margins{2, 0, 0, 129}}) {
             KOwnedHandle out(Bordered(src.get(), m.top, m.bottom, m.right, m.left, 5, 6, 7));
             ExpectBordered(src.get(), out.get(), m, 5, 6, 7, Where(bits, 300, 3, m));
         }
@@ -415,7 +438,7 @@ KervErrorCode Crop(KHANDLE src, KHANDLE* out, int fromCentre, int left, int top,
 }
 
 struct Rect {
-    int left, top, right, bottom;  // right and bottom exclusive
+    int left, top, right, bottom; // right and bottom exclusive
 };
 
 // The output must be the source's rectangle, pixel for pixel, with the
@@ -522,7 +545,7 @@ TEST(Crop, HostileValuesNeverLeaveTheImage) {
         const char* name;
         int fromCentre, left, top, right, bottom, width, height;
         KervErrorCode code;
-        Rect want;  // when code is 0
+        Rect want; // when code is 0
     };
     const Case cases[] = {
         {"negative left", 0, -3, 0, 0, 0, 0, 0, 101, {}},
@@ -549,12 +572,13 @@ TEST(Crop, HostileValuesNeverLeaveTheImage) {
         for (const Case& c : cases) {
             LeakCheck leaks;
             KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-            const KervErrorCode rc =
-                Crop(src.get(), &out, c.fromCentre, c.left, c.top, c.right, c.bottom, c.width, c.height);
+            const KervErrorCode rc = Crop(src.get(), &out, c.fromCentre, c.left, c.top, c.right,
+                                          c.bottom, c.width, c.height);
             EXPECT_EQ(rc, c.code) << c.name << ", " << bits << " bits";
             KOwnedHandle owner(out);
             if (rc == 0 && c.code == 0)
-                ExpectCrop(src.get(), out, c.want, std::string(c.name) + ", " + std::to_string(bits));
+                ExpectCrop(src.get(), out, c.want,
+                           std::string(c.name) + ", " + std::to_string(bits));
             else
                 EXPECT_EQ(out, nullptr) << c.name;
         }
@@ -585,7 +609,7 @@ Expected CentreReference(int size, int target) {
 
 TEST(Crop, SweepOfSmallAndNegativeValuesMatchesTheReference) {
     std::mt19937 rng(77);
-    auto pick = [&] { return int(rng() % 31) - 8; };  // -8 .. 22
+    auto pick = [&] { return int(rng() % 31) - 8; }; // -8 .. 22
     for (int bits : kDepths) {
         for (int i = 0; i < 400; ++i) {
             const int W = 1 + int(rng() % 16), H = 1 + int(rng() % 16);
@@ -595,8 +619,8 @@ TEST(Crop, SweepOfSmallAndNegativeValuesMatchesTheReference) {
             KervErrorCode want = 0;
             Expected cols{}, rows{};
             if (!centre) {
-                cols = EdgeReference(W, a, c);  // left a, right c
-                rows = EdgeReference(H, b, d);  // top b, bottom d
+                cols = EdgeReference(W, a, c); // left a, right c
+                rows = EdgeReference(H, b, d); // top b, bottom d
                 if (W - a - c < 0 && H - b - d < 0) want = -5026;
             } else {
                 cols = CentreReference(W, a);
@@ -636,12 +660,14 @@ TEST(CropContract, InvalidParametersAndFailures) {
 
     for (int bits : kDepths) {
         KOwnedHandle img(MakeRandomDIB(13, 9, bits, 2));
-        EXPECT_GT(SweepAllocationFailures(img.get(),
-                                          [&](KHANDLE* o) { return Crop(img.get(), o, 0, 3, 1, 2, 2, 0, 0); }),
-                  0);
-        EXPECT_GT(SweepAllocationFailures(img.get(),
-                                          [&](KHANDLE* o) { return Crop(img.get(), o, 1, 0, 0, 0, 0, 5, 5); }),
-                  0);
+        EXPECT_GT(
+            SweepAllocationFailures(
+                img.get(), [&](KHANDLE* o) { return Crop(img.get(), o, 0, 3, 1, 2, 2, 0, 0); }),
+            0);
+        EXPECT_GT(
+            SweepAllocationFailures(
+                img.get(), [&](KHANDLE* o) { return Crop(img.get(), o, 1, 0, 0, 0, 0, 5, 5); }),
+            0);
     }
 }
 
@@ -654,4 +680,4 @@ TEST(CropContract, ReportsNoProgress) {
     EXPECT_EQ(stop.calls, 0);
 }
 
-}  // namespace
+} // namespace
