@@ -322,8 +322,8 @@ KervErrorCode AddBorderDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* 
 
 namespace {
 
-// The kept span [from, to) of one direction, or false when the margins or
-// sizes describe a span that is not inside the image.
+// The kept span [from, to) of one direction; hostile values may put it
+// outside the image, which CropImage then refuses.
 struct Span {
     int64_t from, to;
 };
