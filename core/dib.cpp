@@ -235,8 +235,11 @@ KervErrorCode CropDIBRect(KHANDLE source, KHANDLE* result, int32_t left, int32_t
     if (!result) return KERV_INVALID_PARAM;
     *result = nullptr;
     if (right <= left || bottom <= top) return KERV_INVALID_PARAM;
-    return CropDIB(source, result, left, top, static_cast<uint32_t>(right - left),
-                   static_cast<uint32_t>(bottom - top));
+    // 64-bit: the difference of two extreme coordinates overflows 32 bits.
+    const int64_t width = int64_t{right} - left, height = int64_t{bottom} - top;
+    if (width > UINT32_MAX || height > UINT32_MAX) return KERV_INVALID_PARAM;
+    return CropDIB(source, result, left, top, static_cast<uint32_t>(width),
+                   static_cast<uint32_t>(height));
 }
 
 KervErrorCode Pad4Mac(KHANDLE source, KHANDLE* result) {

@@ -208,6 +208,10 @@ TEST(CropDIBRect, EqualsCropWithWidthAndHeight) {
     KML_GlobalFree(a);
     KML_GlobalFree(b);
     EXPECT_EQ(CropDIBRect(src.get(), &a, 5, 5, 5, 9), KERV_INVALID_PARAM);
+    // Extreme corners whose difference does not fit 32 bits are refused, not wrapped.
+    EXPECT_EQ(CropDIBRect(src.get(), &a, INT32_MIN, 0, INT32_MAX, 5), KERV_INVALID_PARAM);
+    EXPECT_EQ(CropDIBRect(src.get(), &a, 0, INT32_MIN + 1, 5, INT32_MAX), KERV_INVALID_PARAM);
+    EXPECT_EQ(a, nullptr);
 }
 
 TEST(Pad4Mac, PlacesAOneBitImageOnThePage) {
