@@ -10,9 +10,14 @@
 // The input image is never changed or freed; a new image is handed out only
 // on success, and any working copy is freed on every path.
 #include "core/dib.h"
+#include "formats/dibroutines.h"
+#include "imaging/border.h"
 #include "imaging/depth.h"
+#include "imaging/resample.h"
 #include "imaging/rotate.h"
 #include "script/script.h"
+
+#include <limits>
 
 namespace {
 
@@ -58,6 +63,84 @@ KervErrorCode Rotate(Context& c, KHANDLE* out) {
     return RotateDIB(c.status, c.image, out, angle, p[2] == 0 ? 1 : 0, first, c.green0, c.blue0, 1);
 }
 
+// The fill colour of the border operation: red, green, blue for a 24-bit
+// image, the nearest palette index (then two zeros) for a palette image.
+KervErrorCode AddBorder(Context& c, KHANDLE source, KHANDLE* out, int16_t top, int16_t bottom,
+                        int16_t right, int16_t left) {
+    if (c.header.biBitCount == 24)
+        return AddBorderDIB(c.status, source, out, top, bottom, right, left, c.red0, c.green0, c.blue0);
+    return AddBorderDIB(c.status, source, out, top, bottom, right, left,
+                        static_cast<uint32_t>(c.index0), 0, 0);
+}
+
+KervErrorCode AddBorders(Context& c, KHANDLE* out) {
+    const auto& p = c.cmd.m_nParam;
+    return AddBorder(c, c.image, out, static_cast<int16_t>(p[2]), static_cast<int16_t>(p[3]),
+                     static_cast<int16_t>(p[1]), static_cast<int16_t>(p[0]));
+}
+
+// Margins that bring an image of `size` to `target` in one direction; the odd
+// pixel goes to the right or the bottom. False when the image is larger than
+// the target.
+struct Margins {
+    int64_t before = 0, after = 0;
+};
+bool CentredMargins(int64_t size, int64_t target, Margins* m) {
+    if (target < size) return false;
+    m->before = (target - size) / 2;
+    m->after = m->before + (size + 2 * m->before < target ? 1 : 0);
+    return true;
+}
+bool FitsInt16(const Margins& m) {
+    constexpr int64_t kMax = std::numeric_limits<int16_t>::max();
+    return m.before <= kMax && m.after <= kMax;
+}
+
+// The frame that turns a width x height image into a boxW x boxH canvas.
+// -5003 when the image is larger than the box in either direction (a
+// truncated half-difference of -1 would otherwise pass as a margin of 0 and
+// give a canvas of the wrong size); 101 when a margin is beyond what the
+// border operation takes.
+KervErrorCode FrameMargins(bool centre, int64_t width, int64_t height, int64_t boxW, int64_t boxH,
+                           Margins* horizontal, Margins* vertical) {
+    if (boxW < width || boxH < height) return KERR_CANVAS_TOO_SMALL;
+    if (centre) {
+        CentredMargins(width, boxW, horizontal);
+        CentredMargins(height, boxH, vertical);
+    } else {
+        *horizontal = {0, boxW - width};
+        *vertical = {0, boxH - height};
+    }
+    if (!FitsInt16(*horizontal) || !FitsInt16(*vertical)) return KERV_INVALID_PARAM;
+    return KERV_OK;
+}
+
+KervErrorCode AddFrame(Context& c, KHANDLE source, KHANDLE* out, const Margins& horizontal,
+                       const Margins& vertical) {
+    return AddBorder(c, source, out, static_cast<int16_t>(vertical.before),
+                     static_cast<int16_t>(vertical.after), static_cast<int16_t>(horizontal.after),
+                     static_cast<int16_t>(horizontal.before));
+}
+
+KervErrorCode EnlargeCanvas(Context& c, KHANDLE* out) {
+    const auto& p = c.cmd.m_nParam;
+    Margins horizontal, vertical;
+    if (KervErrorCode rc = FrameMargins(p[0] != 0, c.header.biWidth, c.header.biHeight, p[1], p[2],
+                                        &horizontal, &vertical);
+        rc != KERV_OK)
+        return rc;
+    return AddFrame(c, c.image, out, horizontal, vertical);
+}
+
+KervErrorCode Crop(Context& c, KHANDLE* out) {
+    const auto& p = c.cmd.m_nParam;
+    const auto fromCentre = static_cast<int16_t>(p[0]);
+    if (fromCentre != 0)
+        return CropImage(c.status, c.image, out, fromCentre, 0, 0, 0, 0, static_cast<int16_t>(p[1]),
+                         static_cast<int16_t>(p[2]));
+    return CropImage(c.status, c.image, out, 0, p[5], p[3], p[6], p[4], 0, 0);
+}
+
 // The fixed sizes of resize modes 0..4.
 constexpr int32_t kFixedSizes[5][2] = {{320, 200}, {640, 350}, {640, 480}, {800, 600}, {1024, 768}};
 
@@ -68,7 +151,7 @@ int32_t MulDiv32(int32_t a, int32_t b, int32_t d) {
     return d == 0 ? 0 : static_cast<int32_t>(int64_t{product} / d);
 }
 
-KervErrorCode Resize(Context& c, KHANDLE*) {
+KervErrorCode Resize(Context& c, KHANDLE* out) {
     auto& p = c.cmd.m_nParam;
     const int32_t mode = p[0];
     if (mode >= 0 && mode <= 4) {
@@ -100,11 +183,33 @@ KervErrorCode Resize(Context& c, KHANDLE*) {
     }
     default: break;
     }
-    if (p[1] < 0 || p[1] > 2) return KERV_INVALID_PARAM;
+    enum Method { kEither = 0, kResample = 1, kResize = 2 };
+    if (p[1] < kEither || p[1] > kResize) return KERV_INVALID_PARAM;
     if (w == 0 || h == 0) return KERR_RESIZE_TOO_SMALL;
     if (static_cast<uint32_t>(w) > 32767 || static_cast<uint32_t>(h) > 32767) return KERR_RESIZE_TOO_BIG;
-    // ResampleDIB / ResizeDIB and the box frame of mode 8 are not in the program yet.
-    return KERR_NOT_IMPLEMENTED;
+
+    // The frame of mode 8 is worked out before any pixel is touched, so
+    // that a box the image cannot fit in costs nothing.
+    Margins horizontal, vertical;
+    if (mode == 8)
+        if (KervErrorCode rc = FrameMargins(true, w, h, p[2], p[3], &horizontal, &vertical); rc != KERV_OK)
+            return rc;
+
+    const bool resample = p[1] == kResample || (p[1] == kEither && c.trueColourOrGrey);
+    KOwnedHandle scaled;
+    {
+        KHANDLE made = nullptr;
+        const KervErrorCode rc =
+            resample ? ResampleDIB(c.status, c.image, &made, static_cast<int16_t>(w), static_cast<uint16_t>(h))
+                     : ResizeDIB(c.status, c.image, &made, static_cast<int16_t>(w), static_cast<int16_t>(h));
+        scaled.reset(made);
+        if (rc != KERV_OK) return rc;
+    }
+    if (mode != 8) {
+        *out = scaled.release();
+        return KERV_OK;
+    }
+    return AddFrame(c, scaled.get(), out, horizontal, vertical);
 }
 
 KervErrorCode ToTwoColors(Context& c, KHANDLE* out) {
@@ -134,6 +239,9 @@ Row RowFor(int32_t id) {
     case CMD_MIRROR: return Mirror;
     case CMD_ROTATE: return Rotate;
     case CMD_RESIZE: return Resize;
+    case CMD_ADD_BORDERS: return AddBorders;
+    case CMD_ENLARGE_CANVAS: return EnlargeCanvas;
+    case CMD_CROP: return Crop;
     case CMD_TO_2_COLORS: return ToTwoColors;
     case CMD_TO_16_COLORS: return ToSixteenColors;
     case CMD_TO_256_COLORS: return To256Colors;
@@ -145,8 +253,6 @@ Row RowFor(int32_t id) {
     case CMD_RED_GREEN_BLUE:            // AdjustRGBDIB
     case CMD_HUE_SATURATION_LUM:        // AdjustHLSDIB
     case CMD_HIGHLIGHT_MIDTONE_SHADOW:  // AdjustHMSDIB
-    case CMD_ADD_BORDERS:               // AddBorderDIB
-    case CMD_ENLARGE_CANVAS:            // AddBorderDIB
     case CMD_GAMMA:                     // GammaDIB
     case CMD_GREYSCALE:                 // GreyscaleDIB
     case CMD_EQUALIZE_HISTOGRAM:        // EqualizeDIB
@@ -188,7 +294,6 @@ Row RowFor(int32_t id) {
     case CMD_DILATE:
     case CMD_ERODE:
     case CMD_MEDIAN:                    // RankFilterDIB
-    case CMD_CROP:                      // CropImage
     case CMD_COLOR_REPLACEMENT:         // ReplaceColorDIB
     case CMD_OVERLAY_WATERMARK:         // OverlayWatermark
     case CMD_PRINT:                     // the print routine
