@@ -177,6 +177,22 @@ int MakePhotos(const std::string& dir, int count) {
 bool WriteDemoScript(const std::string& folder) {
     CScript script;
     script.InsertCommand(Command(CMD_TO_TRUE_COLOR), -1);
+    // Every picture fitted into a 240 x 180 tile, whatever its shape, and
+    // framed in white.
+    auto fit = Command(CMD_RESIZE);
+    fit->m_nParam[0] = 8; // fit in a box
+    fit->m_nParam[1] = 0; // resample or resize as needed
+    fit->m_nParam[2] = 240;
+    fit->m_nParam[3] = 180;
+    fit->m_nParam[4] = 0;
+    fit->m_crColor[0] = RGB(40, 44, 52);
+    script.InsertCommand(std::move(fit), -1);
+    auto frame = Command(CMD_ADD_BORDERS);
+    for (int i = 0; i < 4; ++i)
+        frame->m_nParam[i] = 6;
+    frame->m_nParam[4] = 1; // symmetric
+    frame->m_crColor[0] = RGB(255, 255, 255);
+    script.InsertCommand(std::move(frame), -1);
     auto rotate = Command(CMD_ROTATE);
     rotate->m_nParam[0] = 0; // free angle, unused for a quarter turn
     rotate->m_nParam[1] = 0; // 90 degrees

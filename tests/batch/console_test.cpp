@@ -257,4 +257,60 @@ TEST(Console, CtrlCAbortsCleanly) {
         EXPECT_NE(e.path().filename().string().rfind("tmpbrl", 0), 0u) << e.path();
 }
 
+// The resize command over the sample images shipped with the program: every
+// output has the size the mode asks for, whatever the input's format and depth.
+TEST(Console, ResizesTheSampleImages) {
+    TempDir dir;
+    std::vector<fs::path> samples;
+    for (const auto& e : fs::directory_iterator(BRELLIX_SAMPLE_IMAGES))
+        samples.push_back(e.path());
+    ASSERT_GE(samples.size(), 8u);
+
+    const struct {
+        const char* name;
+        int32_t mode, width, height;
+    } runs[] = {{"width", 6, 64, 0}, {"box", 8, 120, 90}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.name);
+        CScript s;
+        auto resize = std::make_unique<CScriptCommand>(CMD_RESIZE);
+        resize->m_nParam[0] = run.mode;
+        resize->m_nParam[1] = 0;
+        resize->m_nParam[2] = run.width;
+        resize->m_nParam[3] = run.height;
+        resize->m_nParam[4] = 0;
+        resize->m_crColor[0] = RGB(0, 0, 255);
+        s.InsertCommand(std::move(resize), -1);
+        auto o = std::make_unique<CScriptCommand>(CMD_SET_OUTPUT_OPTIONS);
+        o->m_nParam[0] = 18;  // PNG
+        o->m_nParam[1] = 0;
+        o->m_strParam[0] = run.name;
+        s.InsertCommand(std::move(o), -1);
+        std::string message;
+        ASSERT_TRUE(s.Save((dir / "resize.ksc").string(), &message)) << message;
+
+        const std::string pattern = std::string(BRELLIX_SAMPLE_IMAGES) + "/*.*";
+        Result r = RunBatch({"resize.ksc", "-r", pattern}, dir.path());
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find(std::to_string(samples.size()) + "  File(s) successfully converted."),
+                  std::string::npos)
+            << r.out;
+        for (const fs::path& in : samples) {
+            SCOPED_TRACE(in.filename().string());
+            KHANDLE source = nullptr, output = nullptr;
+            int format = 0;
+            ASSERT_EQ(ReadImageFile(in.string(), &format, &source, nullptr, nullptr), KERV_OK);
+            const fs::path out = dir / run.name / (in.stem().string() + ".png");
+            ASSERT_EQ(ReadImageFile(out.string(), &format, &output, nullptr, nullptr), KERV_OK);
+            uint16_t w = 0, h = 0, ow = 0, oh = 0;
+            GetDIBStats(source, &w, &h, nullptr, nullptr);
+            GetDIBStats(output, &ow, &oh, nullptr, nullptr);
+            EXPECT_EQ(ow, run.width);
+            EXPECT_EQ(oh, run.mode == 8 ? run.height : h * run.width / w);
+            KML_GlobalFree(source);
+            KML_GlobalFree(output);
+        }
+    }
+}
+
 } // namespace
