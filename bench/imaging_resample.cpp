@@ -23,7 +23,8 @@ namespace {
 
 KHANDLE NoiseImage(int width, int height, int bits, bool grey = false) {
     KHANDLE h = nullptr;
-    if (NewDIB(&h, uint16_t(width), uint16_t(height), uint8_t(bits), grey, 0, 0, 0, nullptr) != 0) return nullptr;
+    if (NewDIB(&h, uint16_t(width), uint16_t(height), uint8_t(bits), grey, 0, 0, 0, nullptr) != 0)
+        return nullptr;
     DIBLock d(h);
     uint32_t state = 12345;
     uint8_t* p = d.bits();
@@ -40,8 +41,9 @@ KHANDLE ReadPPM(const char* path) {
     if (!f) return nullptr;
     int w = 0, h = 0, maxval = 0;
     KHANDLE out = nullptr;
-    if (std::fscanf(f, "P6 %d %d %d", &w, &h, &maxval) == 3 && maxval == 255 && std::fgetc(f) != EOF && w > 0 &&
-        h > 0 && w <= 65535 && h <= 65535 && NewDIB(&out, uint16_t(w), uint16_t(h), 24, 0, 0, 0, 0, nullptr) == 0) {
+    if (std::fscanf(f, "P6 %d %d %d", &w, &h, &maxval) == 3 && maxval == 255 &&
+        std::fgetc(f) != EOF && w > 0 && h > 0 && w <= 65535 && h <= 65535 &&
+        NewDIB(&out, uint16_t(w), uint16_t(h), 24, 0, 0, 0, 0, nullptr) == 0) {
         DIBLock d(out);
         std::vector<uint8_t> rgb(size_t(w) * 3);
         for (int y = 0; y < h; ++y) {
@@ -87,22 +89,32 @@ void Run(benchmark::State& state, KHANDLE src, int width, int height) {
     state.SetItemsProcessed(int64_t(state.iterations()) * width * height);
 }
 
-void BM_Halve24(benchmark::State& state) { Run(state, Large24(), 2000, 1500); }
+void BM_Halve24(benchmark::State& state) {
+    Run(state, Large24(), 2000, 1500);
+}
 BENCHMARK(BM_Halve24)->Unit(benchmark::kMillisecond);
 
-void BM_Enlarge24(benchmark::State& state) { Run(state, Small24(), 4000, 3000); }
+void BM_Enlarge24(benchmark::State& state) {
+    Run(state, Small24(), 4000, 3000);
+}
 BENCHMARK(BM_Enlarge24)->Unit(benchmark::kMillisecond);
 
 // Ratios that are not whole numbers: footprints of two or three columns with
 // uneven weights.
-void BM_Reduce24Uneven(benchmark::State& state) { Run(state, Large24(), 1234, 789); }
+void BM_Reduce24Uneven(benchmark::State& state) {
+    Run(state, Large24(), 1234, 789);
+}
 BENCHMARK(BM_Reduce24Uneven)->Unit(benchmark::kMillisecond);
 
-void BM_Enlarge24Uneven(benchmark::State& state) { Run(state, Small24(), 2937, 2203); }
+void BM_Enlarge24Uneven(benchmark::State& state) {
+    Run(state, Small24(), 2937, 2203);
+}
 BENCHMARK(BM_Enlarge24Uneven)->Unit(benchmark::kMillisecond);
 
 // A thumbnail: wide footprints (about 25 x 25 pixels).
-void BM_Thumbnail24(benchmark::State& state) { Run(state, Large24(), 160, 120); }
+void BM_Thumbnail24(benchmark::State& state) {
+    Run(state, Large24(), 160, 120);
+}
 BENCHMARK(BM_Thumbnail24)->Unit(benchmark::kMillisecond);
 
 void BM_HalveGrey(benchmark::State& state) {
@@ -117,7 +129,7 @@ void BM_Halve4Bit(benchmark::State& state) {
 }
 BENCHMARK(BM_Halve4Bit)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace
 
 // --reuse_blocks keeps freed blocks in the heap (no mmap for big blocks, no
 // trimming), so a result block reuses pages already mapped: the figures then

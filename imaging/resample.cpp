@@ -32,12 +32,20 @@ bool SlotGiven(KHANDLE* result) {
     *result = nullptr;
     return true;
 }
-bool SourceGiven(KHANDLE source) { return source != nullptr; }
-bool SizeUsable(int16_t width, uint16_t height) { return width > 0 && height > 0; }
+bool SourceGiven(KHANDLE source) {
+    return source != nullptr;
+}
+bool SizeUsable(int16_t width, uint16_t height) {
+    return width > 0 && height > 0;
+}
 // Pixel values can be averaged at 4 (through the palette), 8 and 24 bits.
-bool DepthAveraged(const DIBLock& d) { return d.bitCount() == 4 || d.bitCount() == 8 || d.bitCount() == 24; }
+bool DepthAveraged(const DIBLock& d) {
+    return d.bitCount() == 4 || d.bitCount() == 8 || d.bitCount() == 24;
+}
 // Compressed pixel arrays do not occur in memory; refuse to misread one.
-bool Uncompressed(const DIBLock& d) { return d->biCompression == 0; }
+bool Uncompressed(const DIBLock& d) {
+    return d->biCompression == 0;
+}
 
 // ---- Footprints ----
 
@@ -109,7 +117,7 @@ struct Divider {
         if (maxSum > UINT32_MAX) return;
         for (int k = 0; k < 64; ++k) {
             const U128 p = U128{1} << k;
-            const U128 mm = (p + d - 1) / d;  // ceil(2^k / d)
+            const U128 mm = (p + d - 1) / d; // ceil(2^k / d)
             if (mm > UINT32_MAX) break;
             // floor(n * mm / 2^k) == floor(n / d) for all n <= maxSum
             // when maxSum * (mm * d - 2^k) < 2^k.
@@ -136,7 +144,8 @@ void ReduceRowSpans(const uint8_t* row, const Span* spans, int32_t width, HT* h)
             HT v = HT(s.wFirst) * q[ch];
             if (s.count > 1) {
                 HT mid = 0;
-                for (int64_t t = 1; t + 1 < s.count; ++t) mid += q[size_t(t) * C + ch];
+                for (int64_t t = 1; t + 1 < s.count; ++t)
+                    mid += q[size_t(t) * C + ch];
                 v += mid * 256 + HT(s.wLast) * q[size_t(s.count - 1) * C + ch];
             }
             h[size_t(x) * C + ch] = v;
@@ -157,78 +166,119 @@ void ReduceRowTwoTaps(const uint8_t* row, const TwoTaps* taps, int32_t width, ui
         const TwoTaps& t = taps[x];
         const uint8_t* a = row + t.off0;
         const uint8_t* b = row + t.off1;
-        for (int ch = 0; ch < C; ++ch) h[size_t(x) * C + ch] = t.w0 * a[ch] + t.w1 * b[ch];
+        for (int ch = 0; ch < C; ++ch)
+            h[size_t(x) * C + ch] = t.w0 * a[ch] + t.w1 * b[ch];
     }
+}
+
+// One source pixel and one source row for every output pixel: the weights
+// cancel (p x kx x ky / (kx x ky) is p), the pixel is copied. Whole-number
+// enlargements are all this.
+template <int C>
+void CopyPixels(const uint8_t* row, const TwoTaps* taps, int32_t width, uint8_t* out) {
+    for (int32_t x = 0; x < width; ++x)
+        std::memcpy(out + size_t(x) * C, row + taps[x].off0, C);
+}
+
+// f(i) for i in [0, n): blocks of 16 with a fixed trip count, which the
+// compiler turns into vector code at -O2 already (a loop of unknown length
+// needs -O3), then the tail.
+template <class F> inline void ForEachBlocked(size_t n, F f) {
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        for (size_t k = 0; k < 16; ++k)
+            f(i + k);
+    for (; i < n; ++i)
+        f(i);
+}
+
+template <class AT> inline uint8_t Divide(AT sum, const Divider& div) {
+    if (div.viaMultiply) return static_cast<uint8_t>((uint64_t(sum) * div.m) >> div.shift);
+    return static_cast<uint8_t>(sum / div.d);
 }
 
 // Vertical pass: out[i] = (sum over rows of weight x h[i]) / d.
 template <class HT, class AT>
-void FinishOne(const HT* h0, uint64_t w0, const Divider& div, size_t n, uint8_t* out) {
+void FinishOne(const HT* __restrict h0, uint64_t w0, const Divider& div, size_t n,
+               uint8_t* __restrict out) {
     if constexpr (sizeof(AT) == 4) {
         if (div.viaMultiply) {
             const auto w = static_cast<uint32_t>(w0);
-            for (size_t i = 0; i < n; ++i)
-                out[i] = static_cast<uint8_t>((uint64_t(w * uint32_t(h0[i])) * div.m) >> div.shift);
+            const uint32_t m = div.m;
+            const int shift = div.shift;
+            ForEachBlocked(n, [&](size_t i) {
+                out[i] = static_cast<uint8_t>((uint64_t(w * uint32_t(h0[i])) * m) >> shift);
+            });
             return;
         }
     }
-    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(AT(w0) * AT(h0[i]) / div.d);
+    for (size_t i = 0; i < n; ++i)
+        out[i] = Divide<AT>(AT(w0) * AT(h0[i]), div);
 }
 
 template <class HT, class AT>
-void FinishTwo(const HT* h0, uint64_t w0, const HT* h1, uint64_t w1, const Divider& div, size_t n,
-               uint8_t* out) {
+void FinishTwo(const HT* __restrict h0, uint64_t w0, const HT* __restrict h1, uint64_t w1,
+               const Divider& div, size_t n, uint8_t* __restrict out) {
     if constexpr (sizeof(AT) == 4) {
         if (div.viaMultiply) {
             const auto a = static_cast<uint32_t>(w0), b = static_cast<uint32_t>(w1);
-            for (size_t i = 0; i < n; ++i) {
+            const uint32_t m = div.m;
+            const int shift = div.shift;
+            ForEachBlocked(n, [&](size_t i) {
                 const uint32_t s = a * uint32_t(h0[i]) + b * uint32_t(h1[i]);
-                out[i] = static_cast<uint8_t>((uint64_t(s) * div.m) >> div.shift);
-            }
+                out[i] = static_cast<uint8_t>((uint64_t(s) * m) >> shift);
+            });
             return;
         }
     }
-    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((AT(w0) * AT(h0[i]) + AT(w1) * AT(h1[i])) / div.d);
+    for (size_t i = 0; i < n; ++i)
+        out[i] = Divide<AT>(AT(w0) * AT(h0[i]) + AT(w1) * AT(h1[i]), div);
 }
 
 template <class HT, class AT>
-void Accumulate(AT* acc, const HT* h, uint64_t w, size_t n, bool first) {
+void Accumulate(AT* __restrict acc, const HT* __restrict h, uint64_t w, size_t n, bool first) {
+    const AT wt = AT(w);
     if (first)
-        for (size_t i = 0; i < n; ++i) acc[i] = AT(w) * AT(h[i]);
+        ForEachBlocked(n, [&](size_t i) { acc[i] = wt * AT(h[i]); });
     else
-        for (size_t i = 0; i < n; ++i) acc[i] += AT(w) * AT(h[i]);
+        ForEachBlocked(n, [&](size_t i) { acc[i] += wt * AT(h[i]); });
 }
 
 template <class HT, class AT>
-void FinishAccumulated(const AT* acc, const HT* h, uint64_t w, const Divider& div, size_t n, uint8_t* out) {
+void FinishAccumulated(const AT* __restrict acc, const HT* __restrict h, uint64_t w,
+                       const Divider& div, size_t n, uint8_t* __restrict out) {
     if constexpr (sizeof(AT) == 4) {
         if (div.viaMultiply) {
             const auto b = static_cast<uint32_t>(w);
-            for (size_t i = 0; i < n; ++i) {
+            const uint32_t m = div.m;
+            const int shift = div.shift;
+            ForEachBlocked(n, [&](size_t i) {
                 const uint32_t s = acc[i] + b * uint32_t(h[i]);
-                out[i] = static_cast<uint8_t>((uint64_t(s) * div.m) >> div.shift);
-            }
+                out[i] = static_cast<uint8_t>((uint64_t(s) * m) >> shift);
+            });
             return;
         }
     }
-    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((acc[i] + AT(w) * AT(h[i])) / div.d);
+    for (size_t i = 0; i < n; ++i)
+        out[i] = Divide<AT>(acc[i] + AT(w) * AT(h[i]), div);
 }
 
 // Everything one run needs, set up before the rows are walked.
 struct Plan {
-    const uint8_t* bits;  // source pixels, C bytes a pixel
+    const uint8_t* bits; // source pixels, C bytes a pixel
     size_t stride;
+    int32_t width, height; // source
     int32_t outWidth, outHeight;
     const Span* cols;
-    const TwoTaps* twoTaps;  // null when some footprint spans more columns
+    const TwoTaps* twoTaps; // null when some footprint spans more columns
+    bool singleColumns;     // every column footprint is one pixel
     const Span* rows;
     uint64_t kx, ky;
 };
 
 // The reduced rows kept between output rows: two slots, the one not holding
 // the row still in use is refilled.
-template <int C, class HT>
-class RowCache {
+template <int C, class HT> class RowCache {
   public:
     RowCache(const Plan& plan, HT* slot0, HT* slot1) : plan_(plan), slot_{slot0, slot1} {}
 
@@ -266,10 +316,12 @@ bool SameSpan(const Span& a, const Span& b) {
     return a.start == b.start && a.count == b.count && a.wFirst == b.wFirst && a.wLast == b.wLast;
 }
 
+// ---- Columns first ----
+
 // HT holds a reduced row's values (up to 255 x kx), AT a full sum (up to
 // 255 x kx x ky). False when stopped.
 template <int C, class HT, class AT>
-bool ResampleRows(ProgressReporter& p, const Plan& plan, const DIBLock& dst, uint8_t* scratch) {
+bool ColumnsFirst(ProgressReporter& p, const Plan& plan, const DIBLock& dst, uint8_t* scratch) {
     const size_t n = size_t(plan.outWidth) * C;
     HT* slot0 = reinterpret_cast<HT*>(scratch);
     HT* slot1 = slot0 + n;
@@ -284,7 +336,10 @@ bool ResampleRows(ProgressReporter& p, const Plan& plan, const DIBLock& dst, uin
             std::memcpy(out, dst.row(y - 1), n);
             continue;
         }
-        if (s.count == 1) {
+        if (s.count == 1 && plan.singleColumns) {
+            CopyPixels<C>(plan.bits + size_t(s.start) * plan.stride, plan.twoTaps, plan.outWidth,
+                          out);
+        } else if (s.count == 1) {
             FinishOne<HT, AT>(cache.get(s.start), s.wFirst, div, n, out);
         } else if (s.count == 2) {
             const HT* h0 = cache.get(s.start);
@@ -300,15 +355,103 @@ bool ResampleRows(ProgressReporter& p, const Plan& plan, const DIBLock& dst, uin
     return true;
 }
 
+// ---- Rows first ----
+
+// When the height shrinks, fewer sums are made by combining the footprint's
+// source rows first (whole rows of bytes, a plain loop) and reducing the
+// columns once per output row.
+
+// v[j] = sum over the rows of the span of row weight x byte j of the row.
+template <class VT> void SumRows(const Plan& plan, const Span& s, size_t n, VT* __restrict v) {
+    const uint8_t* __restrict first = plan.bits + size_t(s.start) * plan.stride;
+    const VT a = VT(s.wFirst);
+    if (s.count == 1) {
+        ForEachBlocked(n, [&](size_t j) { v[j] = a * first[j]; });
+        return;
+    }
+    const uint8_t* __restrict last = plan.bits + size_t(s.start + s.count - 1) * plan.stride;
+    const VT b = VT(s.wLast);
+    ForEachBlocked(n, [&](size_t j) { v[j] = a * first[j] + b * last[j]; });
+    for (int64_t r = s.start + 1; r + 1 < s.start + s.count; ++r) {
+        const uint8_t* __restrict mid = plan.bits + size_t(r) * plan.stride;
+        ForEachBlocked(n, [&](size_t j) { v[j] += VT(mid[j]) << 8; });
+    }
+}
+
+// out[x] = (sum over the columns of column weight x v[column]) / d.
+template <int C, class VT, class AT>
+void FinishColumns(const Plan& plan, const VT* v, const Divider& div, uint8_t* out) {
+    const int32_t width = plan.outWidth;
+    if constexpr (sizeof(AT) == 4) {
+        if (plan.twoTaps && div.viaMultiply) {
+            const uint32_t m = div.m;
+            const int shift = div.shift;
+            for (int32_t x = 0; x < width; ++x) {
+                const TwoTaps& t = plan.twoTaps[x];
+                for (int ch = 0; ch < C; ++ch) {
+                    const uint32_t sum = t.w0 * v[t.off0 + ch] + t.w1 * v[t.off1 + ch];
+                    out[size_t(x) * C + ch] = static_cast<uint8_t>((uint64_t(sum) * m) >> shift);
+                }
+            }
+            return;
+        }
+    }
+    for (int32_t x = 0; x < width; ++x) {
+        const Span& s = plan.cols[x];
+        const VT* q = v + size_t(s.start) * C;
+        for (int ch = 0; ch < C; ++ch) {
+            AT sum = AT(s.wFirst) * q[ch];
+            if (s.count > 1) {
+                AT mid = 0;
+                for (int64_t t = 1; t + 1 < s.count; ++t)
+                    mid += q[size_t(t) * C + ch];
+                sum += mid * 256 + AT(s.wLast) * q[size_t(s.count - 1) * C + ch];
+            }
+            out[size_t(x) * C + ch] = Divide(sum, div);
+        }
+    }
+}
+
+// VT holds a row sum (up to 255 x ky), AT a full sum. False when stopped.
+template <int C, class VT, class AT>
+bool RowsFirst(ProgressReporter& p, const Plan& plan, const DIBLock& dst, uint8_t* scratch) {
+    const size_t n = size_t(plan.width) * C;
+    VT* v = reinterpret_cast<VT*>(scratch);
+    const Divider div(plan.kx * plan.ky, 255 * plan.kx * plan.ky);
+    for (int32_t y = 0; y < plan.outHeight; ++y) {
+        if (p.step(y)) return false;
+        uint8_t* out = dst.row(y);
+        const Span& s = plan.rows[y];
+        if (y > 0 && SameSpan(s, plan.rows[y - 1])) {
+            std::memcpy(out, dst.row(y - 1), size_t(plan.outWidth) * C);
+            continue;
+        }
+        SumRows<VT>(plan, s, n, v);
+        FinishColumns<C, VT, AT>(plan, v, div, out);
+    }
+    return true;
+}
+
+// Rows first when the height shrinks, columns first otherwise.
+bool UseRowsFirst(int32_t height, int32_t outHeight) {
+    return outHeight < height;
+}
+
 template <int C>
 bool ResampleChannels(ProgressReporter& p, const Plan& plan, const DIBLock& dst, uint8_t* scratch) {
-    const bool rowFits32 = 255 * plan.kx <= UINT32_MAX;
     // kx and ky come from sizes below 2^31, so 255 x kx x ky stays far
     // below 2^64 for any block that fits in memory.
     const bool sumFits32 = plan.ky <= UINT32_MAX && 255 * plan.kx * plan.ky <= UINT32_MAX;
-    if (sumFits32) return ResampleRows<C, uint32_t, uint32_t>(p, plan, dst, scratch);
-    if (rowFits32) return ResampleRows<C, uint32_t, uint64_t>(p, plan, dst, scratch);
-    return ResampleRows<C, uint64_t, uint64_t>(p, plan, dst, scratch);
+    if (UseRowsFirst(plan.height, plan.outHeight)) {
+        if (sumFits32) return RowsFirst<C, uint32_t, uint32_t>(p, plan, dst, scratch);
+        if (255 * plan.ky <= UINT32_MAX)
+            return RowsFirst<C, uint32_t, uint64_t>(p, plan, dst, scratch);
+        return RowsFirst<C, uint64_t, uint64_t>(p, plan, dst, scratch);
+    }
+    if (sumFits32) return ColumnsFirst<C, uint32_t, uint32_t>(p, plan, dst, scratch);
+    if (255 * plan.kx <= UINT32_MAX)
+        return ColumnsFirst<C, uint32_t, uint64_t>(p, plan, dst, scratch);
+    return ColumnsFirst<C, uint64_t, uint64_t>(p, plan, dst, scratch);
 }
 
 // 4 bits: each pixel becomes the blue component of its palette entry (0
@@ -316,7 +459,8 @@ bool ResampleChannels(ProgressReporter& p, const Plan& plan, const DIBLock& dst,
 void ExpandNibbles(const DIBLock& src, uint8_t* out) {
     uint8_t blue[16] = {};
     const uint32_t entries = std::min<uint32_t>(16, DIBPaletteEntries(src.header()));
-    for (uint32_t i = 0; i < entries; ++i) blue[i] = src.palette()[i].rgbBlue;
+    for (uint32_t i = 0; i < entries; ++i)
+        blue[i] = src.palette()[i].rgbBlue;
     const int32_t W = src.width(), H = src.height();
     for (int32_t r = 0; r < H; ++r) {
         const uint8_t* row = src.row(r);
@@ -329,10 +473,10 @@ void ExpandNibbles(const DIBLock& src, uint8_t* out) {
     }
 }
 
-}  // namespace
+} // namespace
 
-KervErrorCode ResampleDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result, int16_t width,
-                          uint16_t height) {
+KervErrorCode ResampleDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result,
+                          int16_t width, uint16_t height) {
     if (!SlotGiven(result)) return KERV_INVALID_PARAM;
     if (!SourceGiven(source)) return KERV_INVALID_PARAM;
     if (!SizeUsable(width, height)) return KERV_INVALID_PARAM;
@@ -386,16 +530,23 @@ KervErrorCode ResampleDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* r
             const Span& s = cols[x];
             const auto off = static_cast<uint32_t>(s.start * C);
             const bool two = s.count == 2;
-            t[x] = TwoTaps{off, two ? off + uint32_t(C) : off, uint32_t(s.wFirst), two ? uint32_t(s.wLast) : 0};
+            t[x] = TwoTaps{off, two ? off + uint32_t(C) : off, uint32_t(s.wFirst),
+                           two ? uint32_t(s.wLast) : 0};
         }
         twoTaps = t;
     }
 
-    // Two reduced rows and one accumulator row, at the widest types.
+    // Rows first: one row of sums at source width. Columns first: two
+    // reduced rows and one accumulator row. Both at the widest type.
+    const size_t scratchBytes = UseRowsFirst(H, outH)
+                                    ? sizeof(uint64_t) * size_t(W) * size_t(C)
+                                    : 3 * sizeof(uint64_t) * size_t(outW) * size_t(C);
     KBuffer scratch;
-    if (!scratch.allocate(3 * sizeof(uint64_t) * size_t(outW) * size_t(C), KMEM_MOVEABLE)) return KERV_NO_MEMORY;
+    if (!scratch.allocate(scratchBytes, KMEM_MOVEABLE)) return KERV_NO_MEMORY;
 
-    const Plan plan{pixels, stride, outW, outH, cols, twoTaps, rows, kx, ky};
+    const bool singleColumns =
+        twoTaps && std::all_of(cols, cols + outW, [](const Span& s) { return s.count == 1; });
+    const Plan plan{pixels, stride, W, H, outW, outH, cols, twoTaps, singleColumns, rows, kx, ky};
     p.begin(outH);
     const bool done = C == 3 ? ResampleChannels<3>(p, plan, dst, scratch.data())
                              : ResampleChannels<1>(p, plan, dst, scratch.data());

@@ -19,7 +19,9 @@ namespace {
 struct Grid {
     int w = 0, h = 0, c = 1;
     std::vector<uint8_t> v;
-    uint8_t at(int64_t r, int64_t x, int ch) const { return v[(size_t(r) * size_t(w) + size_t(x)) * size_t(c) + size_t(ch)]; }
+    uint8_t at(int64_t r, int64_t x, int ch) const {
+        return v[(size_t(r) * size_t(w) + size_t(x)) * size_t(c) + size_t(ch)];
+    }
 };
 
 Grid ValuesOf(KHANDLE h) {
@@ -76,7 +78,8 @@ Grid Reference(const Grid& src, int outW, int outH) {
                 for (int64_t c = cx; colsLeft > 0; ++c) {
                     const int64_t wc = std::min(colWeight, colsLeft);
                     for (int ch = 0; ch < src.c; ++ch)
-                        sum[ch] += uint64_t(src.at(std::min<int64_t>(r, src.h - 1), std::min<int64_t>(c, src.w - 1), ch)) *
+                        sum[ch] += uint64_t(src.at(std::min<int64_t>(r, src.h - 1),
+                                                   std::min<int64_t>(c, src.w - 1), ch)) *
                                    uint64_t(wc) * uint64_t(wr);
                     colsLeft -= wc;
                     colWeight = 256;
@@ -85,7 +88,8 @@ Grid Reference(const Grid& src, int outW, int outH) {
                 rowWeight = 256;
             }
             for (int ch = 0; ch < src.c; ++ch)
-                out.v[(size_t(y) * size_t(outW) + size_t(x)) * size_t(src.c) + size_t(ch)] = static_cast<uint8_t>(sum[ch] / D);
+                out.v[(size_t(y) * size_t(outW) + size_t(x)) * size_t(src.c) + size_t(ch)] =
+                    static_cast<uint8_t>(sum[ch] / D);
         }
     }
     return out;
@@ -114,8 +118,8 @@ KHANDLE Uniform(int w, int h, int bits, uint8_t value) {
 }
 
 std::string Where(int bits, int w, int h, int ow, int oh) {
-    return std::to_string(bits) + " bits, " + std::to_string(w) + " x " + std::to_string(h) + " -> " +
-           std::to_string(ow) + " x " + std::to_string(oh);
+    return std::to_string(bits) + " bits, " + std::to_string(w) + " x " + std::to_string(h) +
+           " -> " + std::to_string(ow) + " x " + std::to_string(oh);
 }
 
 // Checks the result's header and palette; the values it holds.
@@ -162,7 +166,8 @@ bool MatchesReference(KHANDLE src, int bits, int ow, int oh) {
     const Grid want = Reference(in, ow, oh);
     if (got.v == want.v) return true;
     size_t i = 0;
-    while (i < got.v.size() && got.v[i] == want.v[i]) ++i;
+    while (i < got.v.size() && got.v[i] == want.v[i])
+        ++i;
     const size_t px = i / size_t(want.c);
     ADD_FAILURE() << where << ": first difference at stored row " << px / size_t(ow) << ", column "
                   << px % size_t(ow) << ": got " << int(got.v[i]) << ", want " << int(want.v[i]);
@@ -227,7 +232,8 @@ TEST(ResampleSweep, LargeAndUnusualRatiosMatchTheDirectSum) {
 TEST(ResampleExtremes, HugeReductionsKeepExactSums) {
     LeakCheck leaks;
     // 70000 columns into one: a row sum of 255 x 256 x 70000 passes 2^32.
-    const SizePair kPairs[] = {{70000, 1, 1, 1}, {32767, 3, 1, 1}, {3, 32767, 2, 1}, {70000, 2, 3, 1}};
+    const SizePair kPairs[] = {
+        {70000, 1, 1, 1}, {32767, 3, 1, 1}, {3, 32767, 2, 1}, {70000, 2, 3, 1}};
     for (const SizePair& s : kPairs) {
         KOwnedHandle src(Source(s.w, s.h, 8, 77));
         ASSERT_TRUE(src);
@@ -304,7 +310,8 @@ TEST(ResamplePictures, SixteenColoursBecomeGreyFromTheBlueComponents) {
     CheckedResult(out.get(), 4, 9, 4, "4 bits, same size");
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 9; ++x)
-            ASSERT_EQ(PixelAt(out.get(), x, y), PixelAt(src.get(), x, y) * 16 + 3) << x << ", " << y;
+            ASSERT_EQ(PixelAt(out.get(), x, y), PixelAt(src.get(), x, y) * 16 + 3)
+                << x << ", " << y;
 }
 
 // An index past a short palette reads as 0 instead of bytes beyond it.
@@ -317,7 +324,7 @@ TEST(ResamplePictures, IndexPastAShortPaletteReadsAsBlack) {
         DIBLock d(src.get());
         d.palette()[0] = RGBQUAD{200, 0, 0, 0};
         d.palette()[1] = RGBQUAD{100, 0, 0, 0};
-        d.bits()[0] = 0x1F;  // pixel 0 index 1, pixel 1 index 15 (no entry)
+        d.bits()[0] = 0x1F; // pixel 0 index 1, pixel 1 index 15 (no entry)
     }
     KOwnedHandle out(Resampled(src.get(), 2, 1));
     EXPECT_EQ(PixelAt(out.get(), 0, 0), 100u);
@@ -341,14 +348,16 @@ TEST(ResampleContract, RefusesBadArgumentsWithTheSlotCleared) {
         int w, h;
     };
     const Case kCases[] = {
-        {"null source", nullptr, 4, 4},       {"width 0", rgb.get(), 0, 4},
-        {"negative width", rgb.get(), -3, 4}, {"height 0", rgb.get(), 4, 0},
-        {"1-bit source", mono.get(), 4, 4},   {"not a DIB", garbage.get(), 4, 4},
+        {"null source", nullptr, 4, 4},         {"width 0", rgb.get(), 0, 4},
+        {"negative width", rgb.get(), -3, 4},   {"height 0", rgb.get(), 4, 0},
+        {"1-bit source", mono.get(), 4, 4},     {"not a DIB", garbage.get(), 4, 4},
         {"compressed", compressed.get(), 4, 4},
     };
     for (const Case& c : kCases) {
         KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(ResampleDIB(nullptr, c.src, &out, int16_t(c.w), uint16_t(c.h)), KERV_INVALID_PARAM) << c.what;
+        EXPECT_EQ(ResampleDIB(nullptr, c.src, &out, int16_t(c.w), uint16_t(c.h)),
+                  KERV_INVALID_PARAM)
+            << c.what;
         EXPECT_EQ(out, nullptr) << c.what;
     }
     EXPECT_EQ(ResampleDIB(nullptr, rgb.get(), nullptr, 4, 4), KERV_INVALID_PARAM);
@@ -375,7 +384,8 @@ TEST(ResampleContract, StopLeavesNothingBehind) {
             const std::vector<uint8_t> before = BlockBytes(src.get());
             StoppingStatus stop(stopAt);
             KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-            EXPECT_EQ(ResampleDIB(&stop.block, src.get(), &out, 45, 12), KERV_STOPPED) << bits << "/" << stopAt;
+            EXPECT_EQ(ResampleDIB(&stop.block, src.get(), &out, 45, 12), KERV_STOPPED)
+                << bits << "/" << stopAt;
             EXPECT_EQ(out, nullptr);
             EXPECT_EQ(BlockBytes(src.get()), before);
         }
@@ -396,7 +406,7 @@ TEST(ResampleContract, ProgressCountsOutputRows) {
     KHANDLE out = nullptr;
     ASSERT_EQ(ResampleDIB(&status, src.get(), &out, 17, 9), 0);
     KML_GlobalFree(out);
-    ASSERT_EQ(calls.size(), 11u);  // the start, 9 rows, the end
+    ASSERT_EQ(calls.size(), 11u); // the start, 9 rows, the end
     EXPECT_EQ(calls.front().current, 0);
     EXPECT_EQ(calls.front().total, 100);
     for (int y = 0; y < 9; ++y) {
@@ -407,4 +417,4 @@ TEST(ResampleContract, ProgressCountsOutputRows) {
     EXPECT_EQ(calls.back().total, 9);
 }
 
-}  // namespace
+} // namespace
