@@ -2,13 +2,14 @@
 //
 // An output pixel is sum(pixel x column weight x row weight) / (kx x ky)
 // over its footprint, weights in 1/256 of a source pixel. The sum is
-// separable, so it runs as two exact integer passes: each source row is
-// first reduced to the output width (h[x] = sum of column weight x pixel),
-// then the footprint's rows are combined with their row weights and divided.
-// Integer sums do not depend on the order of the terms, so the result is
-// bit for bit the direct sum. A reduced row is kept while the next output
-// row still needs it, and an output row whose footprint equals the previous
-// one's is a copy of it: enlarging mostly copies.
+// separable, so it runs as two exact integer passes, in whichever order
+// makes fewer sums: when the height grows, each source row is reduced to
+// the output width once and kept while output rows still cover it; when it
+// shrinks, the footprint's rows are added up first (plain loops over whole
+// rows) and the columns reduced once per output row. Integer sums do not
+// depend on the order of the terms, so either way the result is bit for bit
+// the direct sum. An output row whose footprint equals the previous one's
+// is a copy of it, so enlarging mostly copies.
 //
 //   source row r:   |  c  | c+1 | c+2 | c+3 |        one output column x:
 //   weights:         wFirst  256   256  wLast        first, middles, last
@@ -235,34 +236,6 @@ void FinishTwo(const HT* __restrict h0, uint64_t w0, const HT* __restrict h1, ui
         out[i] = Divide<AT>(AT(w0) * AT(h0[i]) + AT(w1) * AT(h1[i]), div);
 }
 
-template <class HT, class AT>
-void Accumulate(AT* __restrict acc, const HT* __restrict h, uint64_t w, size_t n, bool first) {
-    const AT wt = AT(w);
-    if (first)
-        ForEachBlocked(n, [&](size_t i) { acc[i] = wt * AT(h[i]); });
-    else
-        ForEachBlocked(n, [&](size_t i) { acc[i] += wt * AT(h[i]); });
-}
-
-template <class HT, class AT>
-void FinishAccumulated(const AT* __restrict acc, const HT* __restrict h, uint64_t w,
-                       const Divider& div, size_t n, uint8_t* __restrict out) {
-    if constexpr (sizeof(AT) == 4) {
-        if (div.viaMultiply) {
-            const auto b = static_cast<uint32_t>(w);
-            const uint32_t m = div.m;
-            const int shift = div.shift;
-            ForEachBlocked(n, [&](size_t i) {
-                const uint32_t s = acc[i] + b * uint32_t(h[i]);
-                out[i] = static_cast<uint8_t>((uint64_t(s) * m) >> shift);
-            });
-            return;
-        }
-    }
-    for (size_t i = 0; i < n; ++i)
-        out[i] = Divide<AT>(acc[i] + AT(w) * AT(h[i]), div);
-}
-
 // Everything one run needs, set up before the rows are walked.
 struct Plan {
     const uint8_t* bits; // source pixels, C bytes a pixel
@@ -318,6 +291,10 @@ bool SameSpan(const Span& a, const Span& b) {
 
 // ---- Columns first ----
 
+// When the height stays or grows, every source row is reduced once and
+// serves all the output rows that cover it. A row footprint is then at most
+// two rows (ky <= 256).
+
 // HT holds a reduced row's values (up to 255 x kx), AT a full sum (up to
 // 255 x kx x ky). False when stopped.
 template <int C, class HT, class AT>
@@ -325,7 +302,6 @@ bool ColumnsFirst(ProgressReporter& p, const Plan& plan, const DIBLock& dst, uin
     const size_t n = size_t(plan.outWidth) * C;
     HT* slot0 = reinterpret_cast<HT*>(scratch);
     HT* slot1 = slot0 + n;
-    AT* acc = reinterpret_cast<AT*>(slot1 + n);
     RowCache<C, HT> cache(plan, slot0, slot1);
     const Divider div(plan.kx * plan.ky, 255 * plan.kx * plan.ky);
     for (int32_t y = 0; y < plan.outHeight; ++y) {
@@ -341,15 +317,10 @@ bool ColumnsFirst(ProgressReporter& p, const Plan& plan, const DIBLock& dst, uin
                           out);
         } else if (s.count == 1) {
             FinishOne<HT, AT>(cache.get(s.start), s.wFirst, div, n, out);
-        } else if (s.count == 2) {
+        } else {
             const HT* h0 = cache.get(s.start);
             const HT* h1 = cache.get(s.start + 1, s.start);
             FinishTwo<HT, AT>(h0, s.wFirst, h1, s.wLast, div, n, out);
-        } else {
-            Accumulate<HT, AT>(acc, cache.get(s.start), s.wFirst, n, true);
-            for (int64_t r = s.start + 1; r + 1 < s.start + s.count; ++r)
-                Accumulate<HT, AT>(acc, cache.get(r), 256, n, false);
-            FinishAccumulated<HT, AT>(acc, cache.get(s.start + s.count - 1), s.wLast, div, n, out);
         }
     }
     return true;
@@ -432,9 +403,10 @@ bool RowsFirst(ProgressReporter& p, const Plan& plan, const DIBLock& dst, uint8_
     return true;
 }
 
-// Rows first when the height shrinks, columns first otherwise.
-bool UseRowsFirst(int32_t height, int32_t outHeight) {
-    return outHeight < height;
+// Rows first when the height shrinks (or a row footprint could span more
+// than two rows), columns first otherwise.
+bool UseRowsFirst(int32_t height, int32_t outHeight, uint64_t ky) {
+    return outHeight < height || ky > 256;
 }
 
 template <int C>
@@ -442,7 +414,7 @@ bool ResampleChannels(ProgressReporter& p, const Plan& plan, const DIBLock& dst,
     // kx and ky come from sizes below 2^31, so 255 x kx x ky stays far
     // below 2^64 for any block that fits in memory.
     const bool sumFits32 = plan.ky <= UINT32_MAX && 255 * plan.kx * plan.ky <= UINT32_MAX;
-    if (UseRowsFirst(plan.height, plan.outHeight)) {
+    if (UseRowsFirst(plan.height, plan.outHeight, plan.ky)) {
         if (sumFits32) return RowsFirst<C, uint32_t, uint32_t>(p, plan, dst, scratch);
         if (255 * plan.ky <= UINT32_MAX)
             return RowsFirst<C, uint32_t, uint64_t>(p, plan, dst, scratch);
@@ -537,10 +509,10 @@ KervErrorCode ResampleDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* r
     }
 
     // Rows first: one row of sums at source width. Columns first: two
-    // reduced rows and one accumulator row. Both at the widest type.
-    const size_t scratchBytes = UseRowsFirst(H, outH)
+    // reduced rows. Both at the widest type.
+    const size_t scratchBytes = UseRowsFirst(H, outH, ky)
                                     ? sizeof(uint64_t) * size_t(W) * size_t(C)
-                                    : 3 * sizeof(uint64_t) * size_t(outW) * size_t(C);
+                                    : 2 * sizeof(uint64_t) * size_t(outW) * size_t(C);
     KBuffer scratch;
     if (!scratch.allocate(scratchBytes, KMEM_MOVEABLE)) return KERV_NO_MEMORY;
 

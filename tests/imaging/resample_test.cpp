@@ -95,23 +95,26 @@ Grid Reference(const Grid& src, int outW, int outH) {
     return out;
 }
 
-// A random source; 4-bit sources get a palette of random blues (and other
-// components that must not matter).
+// A source of random bytes (row padding included), any size: AllocDIB takes
+// 32-bit sizes where NewDIB stops at 65535. 4-bit sources get a palette of
+// random blues (and other components that must not matter).
 KHANDLE Source(int w, int h, int bits, uint32_t seed) {
-    KHANDLE s = MakeRandomDIB(w, h, bits, seed);
-    if (s && bits == 4) {
-        DIBLock d(s);
-        std::mt19937 rng(seed ^ 0x9e3779b9u);
-        for (int i = 0; i < 16; ++i)
+    KHANDLE s = AllocDIB(w, h, bits, bits == 24 ? 0 : 1u << bits);
+    if (!s) return nullptr;
+    DIBLock d(s);
+    std::mt19937 rng(seed);
+    for (size_t i = 0; i < d->biSizeImage; ++i)
+        d.bits()[i] = uint8_t(rng());
+    if (bits <= 8)
+        for (uint32_t i = 0; i < d->biClrUsed; ++i)
             d.palette()[i] = RGBQUAD{uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), 0};
-    }
     return s;
 }
 
 // A source made of one value everywhere (every byte of every pixel).
 KHANDLE Uniform(int w, int h, int bits, uint8_t value) {
-    KHANDLE s = nullptr;
-    EXPECT_EQ(NewDIB(&s, uint16_t(w), uint16_t(h), uint8_t(bits), bits == 8, 0, 0, 0, nullptr), 0);
+    KHANDLE s = AllocDIB(w, h, bits, bits == 24 ? 0 : 256);
+    EXPECT_TRUE(s);
     DIBLock d(s);
     std::memset(d.bits(), value, d->biSizeImage);
     return s;
@@ -210,14 +213,16 @@ struct SizePair {
 
 // Ratios the small sweep cannot reach: big reductions (sums past 32 bits),
 // enlargements beyond 512 times (a footprint that would round to nothing),
-// near-identity and common photo ratios.
+// near-identity and common photo ratios. 797 -> 512 and 49 -> 512 are pairs
+// whose last footprint reaches past the last column or row by a fraction.
 TEST(ResampleSweep, LargeAndUnusualRatiosMatchTheDirectSum) {
     LeakCheck leaks;
     const SizePair kPairs[] = {
         {640, 480, 320, 240}, {333, 211, 1000, 634}, {100, 100, 99, 101}, {257, 3, 256, 5},
         {1000, 3, 7, 2},      {3, 1000, 2, 7},       {7, 5, 3000, 4},     {1, 1, 1000, 600},
         {2, 3, 1300, 1},      {4000, 2, 3, 1},       {97, 89, 1, 1},      {1, 1, 1, 1},
-        {5, 3, 32767, 1},     {301, 200, 997, 3},    {30000, 1, 2, 1},
+        {5, 3, 32767, 1},     {301, 200, 997, 3},    {30000, 1, 2, 1},    {797, 3, 512, 2},
+        {3, 797, 2, 512},     {49, 2, 512, 3},       {2, 49, 3, 512},     {857, 98, 512, 1024},
     };
     for (int bits : kAveragedDepths)
         for (const SizePair& s : kPairs) {
@@ -231,9 +236,10 @@ TEST(ResampleSweep, LargeAndUnusualRatiosMatchTheDirectSum) {
 // white image must still come out white (no wrapped sum).
 TEST(ResampleExtremes, HugeReductionsKeepExactSums) {
     LeakCheck leaks;
-    // 70000 columns into one: a row sum of 255 x 256 x 70000 passes 2^32.
-    const SizePair kPairs[] = {
-        {70000, 1, 1, 1}, {32767, 3, 1, 1}, {3, 32767, 2, 1}, {70000, 2, 3, 1}};
+    // 70000 columns into one: a row sum of 255 x 256 x 70000 passes 2^32;
+    // 70000 rows into one: a column sum does.
+    const SizePair kPairs[] = {{70000, 1, 1, 1}, {32767, 3, 1, 1}, {3, 32767, 2, 1},
+                               {70000, 2, 3, 1}, {1, 70000, 1, 1}, {2, 70000, 3, 2}};
     for (const SizePair& s : kPairs) {
         KOwnedHandle src(Source(s.w, s.h, 8, 77));
         ASSERT_TRUE(src);
