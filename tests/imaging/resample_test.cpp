@@ -302,6 +302,30 @@ TEST(ResamplePictures, SameSizeKeepsEveryPixel) {
     }
 }
 
+// Beyond 512 times the footprint would round to 0 and the average divide
+// by 0: it is kept at 1/256 pixel, so every output pixel repeats one source
+// pixel, the left ones first.
+TEST(ResamplePictures, EnlargingBeyond512TimesStillRepeatsPixels) {
+    LeakCheck leaks;
+    // Three rows from two, so rows are blended (and divided) too.
+    for (int bits : {24, 8}) {
+        KOwnedHandle src(Uniform(2, 2, bits, 10));
+        for (int y = 0; y < 2; ++y)
+            SetPixel(src.get(), 1, y, bits == 24 ? 200 * 0x010101u : 200);
+        KOwnedHandle out(Resampled(src.get(), 1300, 3));
+        const Grid g = CheckedResult(out.get(), bits, 1300, 3, Where(bits, 2, 2, 1300, 3));
+        ASSERT_EQ(g.v.size(), size_t(1300 * 3 * g.c));
+        for (int r = 0; r < 3; ++r) {
+            const auto first = g.v.begin() + r * 1300 * g.c, last = first + 1300 * g.c;
+            EXPECT_EQ(*first, 10) << bits << " bits, row " << r;
+            EXPECT_EQ(*(last - 1), 200) << bits << " bits, row " << r;
+            EXPECT_TRUE(std::is_sorted(first, last)) << bits << " bits, row " << r;
+            EXPECT_TRUE(std::all_of(first, last, [](uint8_t v) { return v == 10 || v == 200; }))
+                << bits << " bits, row " << r;
+        }
+    }
+}
+
 // A 16-colour image becomes greyscale made of its palette's blue
 // components; red and green play no part.
 TEST(ResamplePictures, SixteenColoursBecomeGreyFromTheBlueComponents) {
