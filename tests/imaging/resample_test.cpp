@@ -223,6 +223,7 @@ TEST(ResampleSweep, LargeAndUnusualRatiosMatchTheDirectSum) {
         {2, 3, 1300, 1},      {4000, 2, 3, 1},       {97, 89, 1, 1},      {1, 1, 1, 1},
         {5, 3, 32767, 1},     {301, 200, 997, 3},    {30000, 1, 2, 1},    {797, 3, 512, 2},
         {3, 797, 2, 512},     {49, 2, 512, 3},       {2, 49, 3, 512},     {857, 98, 512, 1024},
+        {7, 1000, 5, 999},    {1000, 7, 999, 5},
     };
     for (int bits : kAveragedDepths)
         for (const SizePair& s : kPairs) {
