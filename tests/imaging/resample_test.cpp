@@ -182,10 +182,12 @@ const int kAveragedDepths[] = {24, 8, 4};
 // ---- Agreement with the direct sum ----
 
 // Every width pair 1..40 with heights from a spread of small sizes, and the
-// same with the axes swapped. Widths that are multiples of 4 end the top
-// row exactly at the end of the block, so a read past the last column or
-// row leaves the block (the sanitizers see it); the 4-bit path reads from
-// an unpadded buffer, where every overrun leaves it.
+// same with the axes swapped. A read past the top row leaves the block, and
+// so does a read past its last column where the row has no padding (widths
+// that are multiples of 4, and every 4-bit source, which is read from an
+// unpadded buffer): the sanitizers see those. Reads past the last column of
+// lower rows pick up padding or the next row's random bytes and show up as
+// differences from the direct sum.
 TEST(ResampleSweep, AllSmallSizePairsMatchTheDirectSum) {
     LeakCheck leaks;
     const int kFew[] = {1, 2, 3, 7, 16, 39};
