@@ -7,8 +7,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <malloc.h>
-
 #include <cstring>
 #include <vector>
 
@@ -140,25 +138,3 @@ void BM_Crop24(benchmark::State& state) {
 BENCHMARK(BM_Crop24)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-// --reuse_blocks keeps freed blocks in the heap (no mmap for big blocks, no
-// trimming), so a result block reuses pages already mapped: the figures then
-// show the operation's own work without the kernel's first-touch page faults,
-// comparable with BM_MemcpyWarm. Without it, compare with BM_MemcpyFreshBlock.
-int main(int argc, char** argv) {
-    std::vector<char*> args;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--reuse_blocks") == 0) {
-            mallopt(M_MMAP_MAX, 0);
-            mallopt(M_TRIM_THRESHOLD, 1 << 30);
-            continue;
-        }
-        args.push_back(argv[i]);
-    }
-    int n = static_cast<int>(args.size());
-    benchmark::Initialize(&n, args.data());
-    if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
