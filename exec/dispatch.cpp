@@ -79,17 +79,14 @@ KervErrorCode AddBorders(Context& c, KHANDLE* out) {
                      static_cast<int16_t>(p[1]), static_cast<int16_t>(p[0]));
 }
 
-// Margins that bring an image of `size` to `target` in one direction; the odd
-// pixel goes to the right or the bottom. False when the image is larger than
-// the target.
+// Margins that bring an image of `size` to `target` (not smaller) in one
+// direction; the odd pixel goes to the right or the bottom.
 struct Margins {
     int64_t before = 0, after = 0;
 };
-bool CentredMargins(int64_t size, int64_t target, Margins* m) {
-    if (target < size) return false;
-    m->before = (target - size) / 2;
-    m->after = m->before + (size + 2 * m->before < target ? 1 : 0);
-    return true;
+Margins CentredMargins(int64_t size, int64_t target) {
+    const int64_t before = (target - size) / 2;
+    return {before, before + (size + 2 * before < target ? 1 : 0)};
 }
 bool FitsInt16(const Margins& m) {
     constexpr int64_t kMax = std::numeric_limits<int16_t>::max();
@@ -105,8 +102,8 @@ KervErrorCode FrameMargins(bool centre, int64_t width, int64_t height, int64_t b
                            Margins* horizontal, Margins* vertical) {
     if (boxW < width || boxH < height) return KERR_CANVAS_TOO_SMALL;
     if (centre) {
-        CentredMargins(width, boxW, horizontal);
-        CentredMargins(height, boxH, vertical);
+        *horizontal = CentredMargins(width, boxW);
+        *vertical = CentredMargins(height, boxH);
     } else {
         *horizontal = {0, boxW - width};
         *vertical = {0, boxH - height};
