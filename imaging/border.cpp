@@ -16,6 +16,8 @@
 // source pixels land on the bit or nibble where the left margin ends.
 #include "imaging/border.h"
 
+#include "imaging/checks.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -23,21 +25,10 @@ namespace {
 
 // ---- Checks: one line per rule ----
 
-// Clears the slot first so that every early return leaves it null.
-bool SlotGiven(KHANDLE* result) {
-    if (!result) return false;
-    *result = nullptr;
-    return true;
-}
-bool SourceGiven(KHANDLE source) {
-    return source != nullptr;
-}
+using namespace imaging_checks;
+
 bool MarginsNotNegative(int top, int bottom, int right, int left) {
     return top >= 0 && bottom >= 0 && right >= 0 && left >= 0;
-}
-// Compressed pixel arrays do not occur in memory; refuse to misread one.
-bool Uncompressed(const DIBLock& d) {
-    return d->biCompression == 0;
 }
 
 // ---- The fill ----

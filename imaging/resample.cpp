@@ -19,6 +19,8 @@
 // which is the same as reading the last column or row again.
 #include "imaging/resample.h"
 
+#include "imaging/checks.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -27,25 +29,14 @@ namespace {
 
 // ---- Checks: one line per rule ----
 
-// Clears the slot first so that every early return leaves it null.
-bool SlotGiven(KHANDLE* result) {
-    if (!result) return false;
-    *result = nullptr;
-    return true;
-}
-bool SourceGiven(KHANDLE source) {
-    return source != nullptr;
-}
+using namespace imaging_checks;
+
 bool SizeUsable(int16_t width, uint16_t height) {
     return width > 0 && height > 0;
 }
 // Pixel values can be averaged at 4 (through the palette), 8 and 24 bits.
 bool DepthAveraged(const DIBLock& d) {
     return d.bitCount() == 4 || d.bitCount() == 8 || d.bitCount() == 24;
-}
-// Compressed pixel arrays do not occur in memory; refuse to misread one.
-bool Uncompressed(const DIBLock& d) {
-    return d->biCompression == 0;
 }
 
 // ---- Footprints ----

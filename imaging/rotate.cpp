@@ -7,6 +7,8 @@
 // fractional bits) and blends its four neighbours.
 #include "imaging/rotate.h"
 
+#include "imaging/checks.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -20,16 +22,8 @@ namespace {
 
 // ---- Checks: one line per rule ----
 
-// Clears the slot first so that every early return leaves it null.
-bool SlotGiven(KHANDLE* result) {
-    if (!result) return false;
-    *result = nullptr;
-    return true;
-}
-bool SourceGiven(KHANDLE source) { return source != nullptr; }
+using namespace imaging_checks;
 bool DirectionKnown(uint8_t direction) { return direction <= 1; }
-// Compressed pixel arrays do not occur in memory; refuse to misread one.
-bool Uncompressed(const DIBLock& d) { return d->biCompression == 0; }
 
 // ---- Row primitives ----
 
