@@ -5,6 +5,8 @@
 // benchmarks copy exactly that many bytes. items/s counts output pixels.
 #include "imaging/border.h"
 
+#include "bench/noise_image.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -15,24 +17,9 @@ namespace {
 constexpr int kWidth = 4000, kHeight = 3000, kMargin = 10;
 constexpr int kOutWidth = kWidth + 2 * kMargin, kOutHeight = kHeight + 2 * kMargin;
 
-// Deterministic noise pixels.
-KHANDLE MakeImage(int bits) {
-    KHANDLE h = nullptr;
-    if (NewDIB(&h, kWidth, kHeight, static_cast<uint8_t>(bits), 0, 0, 0, 0, nullptr) != 0)
-        return nullptr;
-    DIBLock d(h);
-    uint32_t state = 12345;
-    uint8_t* p = d.bits();
-    for (size_t i = 0; i < d->biSizeImage; ++i) {
-        state = state * 214013u + 2531011u;
-        p[i] = static_cast<uint8_t>(state >> 16);
-    }
-    return h;
-}
-
 KOwnedHandle& Image(int bits) {
-    static KOwnedHandle img1(MakeImage(1)), img4(MakeImage(4)), img8(MakeImage(8)),
-        img24(MakeImage(24));
+    static KOwnedHandle img1(NoiseDIB(kWidth, kHeight, 1)), img4(NoiseDIB(kWidth, kHeight, 4)),
+        img8(NoiseDIB(kWidth, kHeight, 8)), img24(NoiseDIB(kWidth, kHeight, 24));
     switch (bits) {
     case 1:
         return img1;

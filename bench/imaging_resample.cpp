@@ -9,6 +9,8 @@
 // branches), only the comparison script cares.
 #include "imaging/resample.h"
 
+#include "bench/noise_image.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -18,20 +20,6 @@
 #include <vector>
 
 namespace {
-
-KHANDLE NoiseImage(int width, int height, int bits, bool grey = false) {
-    KHANDLE h = nullptr;
-    if (NewDIB(&h, uint16_t(width), uint16_t(height), uint8_t(bits), grey, 0, 0, 0, nullptr) != 0)
-        return nullptr;
-    DIBLock d(h);
-    uint32_t state = 12345;
-    uint8_t* p = d.bits();
-    for (size_t i = 0; i < d->biSizeImage; ++i) {
-        state = state * 214013u + 2531011u;
-        p[i] = static_cast<uint8_t>(state >> 16);
-    }
-    return h;
-}
 
 // A binary PPM (P6, maxval 255) as a 24-bit DIB; null when unreadable.
 KHANDLE ReadPPM(const char* path) {
@@ -63,7 +51,7 @@ KHANDLE SourceImage(const char* env, int width, int height) {
         if (KHANDLE h = ReadPPM(path)) return h;
         std::fprintf(stderr, "%s: cannot read %s as a binary PPM, using noise\n", env, path);
     }
-    return NoiseImage(width, height, 24);
+    return NoiseDIB(width, height, 24);
 }
 
 KHANDLE Large24() {
@@ -116,13 +104,13 @@ void BM_Thumbnail24(benchmark::State& state) {
 BENCHMARK(BM_Thumbnail24)->Unit(benchmark::kMillisecond);
 
 void BM_HalveGrey(benchmark::State& state) {
-    static KOwnedHandle img(NoiseImage(4000, 3000, 8, true));
+    static KOwnedHandle img(NoiseDIB(4000, 3000, 8, true));
     Run(state, img.get(), 2000, 1500);
 }
 BENCHMARK(BM_HalveGrey)->Unit(benchmark::kMillisecond);
 
 void BM_Halve4Bit(benchmark::State& state) {
-    static KOwnedHandle img(NoiseImage(4000, 3000, 4));
+    static KOwnedHandle img(NoiseDIB(4000, 3000, 4));
     Run(state, img.get(), 2000, 1500);
 }
 BENCHMARK(BM_Halve4Bit)->Unit(benchmark::kMillisecond);

@@ -5,6 +5,8 @@
 // output is larger (free turns).
 #include "imaging/rotate.h"
 
+#include "bench/noise_image.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -15,23 +17,11 @@ namespace {
 constexpr int kWidth = 4000, kHeight = 3000;
 
 // Deterministic noise pixels, so blends do real work.
-KHANDLE MakeImage(int bits, bool grey = false) {
-    KHANDLE h = nullptr;
-    if (NewDIB(&h, kWidth, kHeight, static_cast<uint8_t>(bits), grey, 0, 0, 0, nullptr) != 0) return nullptr;
-    DIBLock d(h);
-    uint32_t state = 12345;
-    uint8_t* p = d.bits();
-    for (size_t i = 0; i < d->biSizeImage; ++i) {
-        state = state * 214013u + 2531011u;
-        p[i] = static_cast<uint8_t>(state >> 16);
-    }
-    return h;
-}
-
 struct Image {
     KOwnedHandle h;
     size_t bytes;
-    explicit Image(int bits, bool grey = false) : h(MakeImage(bits, grey)), bytes(KML_GlobalSize(h.get())) {}
+    explicit Image(int bits, bool grey = false)
+        : h(NoiseDIB(kWidth, kHeight, bits, grey)), bytes(KML_GlobalSize(h.get())) {}
 };
 
 Image& TrueColor() {
