@@ -17,19 +17,7 @@ convert -size 4000x3000 plasma:fractal -seed 7 -depth 8 "$work/src.ppm" 2> /dev/
   convert -size 4000x3000 gradient:orange-navy -swirl 200 -attenuate 0.3 +noise Gaussian -depth 8 "$work/src.ppm"
 cjpeg -quality 85 "$work/src.ppm" > "$work/test.jpg"
 
-# Best of N wall-clock runs, in milliseconds.
-best_ms() {
-  local best=""
-  for _ in $(seq "$runs"); do
-    local t0 t1 ms
-    t0=$(date +%s%N)
-    "$@" > /dev/null
-    t1=$(date +%s%N)
-    ms=$(( (t1 - t0) / 1000000 ))
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
-}
+. "$(dirname "$0")/best_ms.sh"
 
 cat "$work/src.ppm" "$work/test.jpg" > /dev/null  # warm the page cache
 djpeg_ms=$(best_ms djpeg -pnm "$work/test.jpg")

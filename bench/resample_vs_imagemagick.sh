@@ -31,18 +31,7 @@ trap 'rm -rf "$work"' EXIT
 "$convert" "$work/small.ppm" "$work/small.mpc"
 cat "$work"/*.cache > /dev/null  # into the page cache
 
-best_ms() {  # best of N wall-clock runs, in milliseconds
-  local best=""
-  for _ in $(seq "$runs"); do
-    local t0 t1 ms
-    t0=$(date +%s%N)
-    "$@" > /dev/null
-    t1=$(date +%s%N)
-    ms=$(( (t1 - t0) / 1000000 ))
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
-}
+. "$(dirname "$0")/best_ms.sh"
 im_base_large=$(best_ms "$convert" -limit thread 1 "$work/large.mpc" null:)
 im_base_small=$(best_ms "$convert" -limit thread 1 "$work/small.mpc" null:)
 im_halve_raw=$(best_ms "$convert" -limit thread 1 "$work/large.mpc" -filter box -resize 50% null:)
