@@ -101,7 +101,19 @@ KervErrorCode InvertDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* res
     DIBLock d(out.get());
     if (!d) return KERV_NO_MEMORY;
     ProgressReporter p(status);
-    if (d.bitCount() <= 8) {
+    // A greyscale image keeps its grey ramp: inverting the ramp would leave
+    // a palette image that no longer counts as greyscale, and the filters
+    // that need greyscale would then refuse it.
+    const bool greyRamp = d.bitCount() == 8 && IsPaletteKervGreyScale(d.header());
+    if (greyRamp) {
+        p.begin(d.height());
+        const auto width = uint32_t(d.width());
+        for (int32_t r = 0; r < d.height(); ++r) {
+            if (p.step(r)) return KERV_STOPPED;
+            uint8_t* row = d.row(r);
+            for (uint32_t i = 0; i < width; ++i) row[i] = uint8_t(255 - row[i]);
+        }
+    } else if (d.bitCount() <= 8) {
         const uint32_t n = DIBPaletteEntries(d.header());
         p.begin(int32_t(n));
         RGBQUAD* pal = d.palette();

@@ -17,7 +17,9 @@ KervErrorCode ResizeDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* res
                         int height);
 
 // The negative: each colour value v becomes 255 - v, through the palette for
-// 1-, 4- and 8-bit images (pixels unchanged) and per byte for 24 bits.
+// 1-, 4- and 8-bit images (pixels unchanged) and per byte for 24 bits. An
+// 8-bit greyscale image (the grey ramp) has its pixel values inverted and
+// keeps the ramp, so it stays greyscale. Progress: palette entries, or rows.
 KervErrorCode InvertDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result);
 
 // Two colours by ordered dithering (8 x 8 Bayer matrix) of one component:

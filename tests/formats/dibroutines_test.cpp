@@ -69,6 +69,32 @@ TEST(InvertDIB, NegativeThroughPaletteOrPixels) {
     }
 }
 
+TEST(InvertDIB, GreyscaleImageKeepsItsRampAndInvertsItsPixels) {
+    LeakCheck leaks;
+    KOwnedHandle src(MakeRandomDIB(13, 5, 8, 4, /*grey=*/true));
+    ASSERT_TRUE(IsDIBGreyScaled(src.get()));
+    KHANDLE out = nullptr;
+    ASSERT_EQ(InvertDIB(nullptr, src.get(), &out), 0);
+    KOwnedHandle owner(out);
+    EXPECT_TRUE(IsDIBGreyScaled(out));
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 13; ++x)
+            ASSERT_EQ(PixelAt(out, x, y), 255 - PixelAt(src.get(), x, y)) << x << "," << y;
+    // Row padding is left as it was.
+    {
+        DIBLock a(src.get()), b(out);
+        for (int r = 0; r < 5; ++r) EXPECT_EQ(b.row(r)[13], a.row(r)[13]);
+    }
+    // Stopped at the start, at a middle row and at the end: 100, nothing handed out.
+    for (int stopAt : {1, 3, 6}) {
+        StoppingStatus stop(stopAt);
+        KHANDLE r = nullptr;
+        EXPECT_EQ(InvertDIB(&stop.block, src.get(), &r), KERV_STOPPED) << stopAt;
+        EXPECT_EQ(r, nullptr);
+    }
+    EXPECT_GE(SweepAllocationFailures(src.get(), [&](KHANDLE* r) { return InvertDIB(nullptr, src.get(), r); }), 1);
+}
+
 TEST(OrderedDither2, TwoColoursFromOneComponent) {
     LeakCheck leaks;
     // Flat greys dither to the matching share of white pixels.
