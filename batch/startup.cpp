@@ -2,6 +2,7 @@
 
 #include "batch/batch_log.h"
 #include "batch/batch_strings.h"
+#include "core/dib.h"
 #include "core/errors.h"
 #include "core/kmem.h"
 #include "core/settings.h"
@@ -40,6 +41,10 @@ bool StartUp(const std::string& exePath, StartupInfo* info, std::string* message
     }
     SettingsStore& settings = AppSettings();
     KML_Initialize(0, true, static_cast<unsigned long>(settings.Get(setting::MemoryThreshhold)));
+    // Also seeds the random generator and draws the noise table from it, so
+    // the noise a script adds is the same on every run. A failure here only
+    // costs the compositing tables; nothing else depends on them.
+    InitBlendTables();
     info->dataFolder = DataFolder(exePath);
     // The layers below find their data through the same variable.
     if (!info->dataFolder.empty()) setenv("BRELLIX_DATA_DIR", info->dataFolder.c_str(), 0);
@@ -48,5 +53,6 @@ bool StartUp(const std::string& exePath, StartupInfo* info, std::string* message
 }
 
 void ShutDown() {
+    FreeBlendTables();
     KML_ShutDown();
 }
