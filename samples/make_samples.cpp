@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -132,9 +133,12 @@ std::unique_ptr<CScriptCommand> Command(int32_t id) {
     return std::make_unique<CScriptCommand>(id);
 }
 
-// A script holding only "Set Output Options": format id into folder.
-bool WriteConvertScript(const std::string& path, int id, const std::string& folder) {
+// A script of the given commands, then "Set Output Options": format id
+// into folder.
+bool WriteConvertScript(const std::string& path, int id, const std::string& folder,
+                        std::vector<std::unique_ptr<CScriptCommand>> commands = {}) {
     CScript script;
+    for (auto& c : commands) script.InsertCommand(std::move(c), -1);
     auto out = Command(CMD_SET_OUTPUT_OPTIONS);
     out->m_nParam[0] = id - 1;
     out->m_nParam[1] = id == 1 ? 1 : 0;
@@ -153,8 +157,9 @@ bool WriteConvertScript(const std::string& path, int id, const std::string& fold
 }
 
 // Photo-sized test images for the benchmarks: count landscapes of
-// 1920 x 1280 as JPEG and as BMP, and the scripts jpg.ksc and bmp.ksc that
-// re-encode them into out-jpg/ and out-bmp/.
+// 1920 x 1280 as JPEG and as BMP, the scripts jpg.ksc and bmp.ksc that
+// re-encode them into out-jpg/ and out-bmp/, and the pipelines rotgrey.ksc
+// (into out-rotgrey/) and blursharp.ksc (into out-blursharp/).
 int MakePhotos(const std::string& dir, int count) {
     std::error_code ec;
     std::filesystem::create_directories(dir + "/jpg", ec);
@@ -171,6 +176,28 @@ int MakePhotos(const std::string& dir, int count) {
     }
     ok &= WriteConvertScript(dir + "/jpg.ksc", 10, dir + "/out-jpg");
     ok &= WriteConvertScript(dir + "/bmp.ksc", 1, dir + "/out-bmp");
+    {
+        // Rotate 90 degrees to the right, greyscale, PNG.
+        std::vector<std::unique_ptr<CScriptCommand>> c;
+        auto rotate = Command(CMD_ROTATE);
+        rotate->m_nParam[0] = 0;
+        rotate->m_nParam[1] = 0;
+        rotate->m_nParam[2] = 0;
+        c.push_back(std::move(rotate));
+        c.push_back(Command(CMD_GREYSCALE));
+        ok &= WriteConvertScript(dir + "/rotgrey.ksc", 19, dir + "/out-rotgrey", std::move(c));
+    }
+    {
+        // Blur More, then Unsharpen (every difference sharpened, the 3 x 3
+        // average as the blur), JPEG at quality 85.
+        std::vector<std::unique_ptr<CScriptCommand>> c;
+        c.push_back(Command(CMD_BLUR_MORE));
+        auto unsharp = Command(CMD_UNSHARPEN);
+        unsharp->m_nParam[0] = 0;
+        unsharp->m_nParam[1] = 2;
+        c.push_back(std::move(unsharp));
+        ok &= WriteConvertScript(dir + "/blursharp.ksc", 10, dir + "/out-blursharp", std::move(c));
+    }
     return ok ? 0 : 1;
 }
 
