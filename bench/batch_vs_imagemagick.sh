@@ -47,12 +47,21 @@ best() {
     done
     printf '%.3f' "$best"
 }
+# A command that failed would look fast: every run must leave COUNT outputs.
+expect() {
+    local n; n=$(find "$1" -type f | wc -l)
+    [ "$n" -eq "$count" ] || { echo "$2 left $n outputs in $1, not $count" >&2; exit 1; }
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 export XDG_STATE_HOME="$work/state" BRELLIX_CONFIG="$work/Brellix.conf"
 batch="$build/batch/brellix-batch"
-jpgs=("$work"/jpg/*.jpg)
-bmps=("$work"/bmp/*.bmp)
+# GraphicsMagick puts an output under -output-directory by the input's path
+# as given, so the references run inside the input folders on bare names.
+jpgs=($(cd "$work/jpg" && echo *.jpg))
+bmps=($(cd "$work/bmp" && echo *.bmp))
+injpg() { (cd "$work/jpg" && "$@"); }
+inbmp() { (cd "$work/bmp" && "$@"); }
 
 printf '%-30s %9s %12s %15s %8s %8s\n' "$count images" "brellix" "imagemagick" "graphicsmagick" "b/im" "b/gm"
 row() {  # label, brellix time, imagemagick time, graphicsmagick time
@@ -60,21 +69,34 @@ row() {  # label, brellix time, imagemagick time, graphicsmagick time
 }
 
 b=$(best "$batch" "$work/jpg.ksc" -r "$work/jpg/*.jpg")
-i=$(best "${im[@]}" -path "$work/ref" -quality 85 "${jpgs[@]}")
-g=$(best "${gm[@]}" -output-directory "$work/ref" -quality 85 "${jpgs[@]}")
+expect "$work/out-jpg" brellix-batch
+i=$(best injpg "${im[@]}" -path "$work/ref" -quality 85 "${jpgs[@]}")
+expect "$work/ref" ImageMagick
+g=$(best injpg "${gm[@]}" -output-directory "$work/ref" -quality 85 "${jpgs[@]}")
+expect "$work/ref" GraphicsMagick
 row "JPEG -> JPEG q85" "$b" "$i" "$g"
 
 b=$(best "$batch" "$work/bmp.ksc" -r "$work/bmp/*.bmp")
-i=$(best "${im[@]}" -path "$work/ref" -format bmp "${bmps[@]}")
-g=$(best "${gm[@]}" -output-directory "$work/ref" -format bmp "${bmps[@]}")
+expect "$work/out-bmp" brellix-batch
+i=$(best inbmp "${im[@]}" -path "$work/ref" -format bmp "${bmps[@]}")
+expect "$work/ref" ImageMagick
+g=$(best inbmp "${gm[@]}" -output-directory "$work/ref" -format bmp "${bmps[@]}")
+expect "$work/ref" GraphicsMagick
 row "BMP -> BMP" "$b" "$i" "$g"
 
 b=$(best "$batch" "$work/rotgrey.ksc" -r "$work/jpg/*.jpg")
-i=$(best "${im[@]}" -path "$work/ref" -rotate 90 -colorspace gray -format png "${jpgs[@]}")
-g=$(best "${gm[@]}" -output-directory "$work/ref" -rotate 90 -colorspace gray -format png "${jpgs[@]}")
+expect "$work/out-rotgrey" brellix-batch
+i=$(best injpg "${im[@]}" -path "$work/ref" -rotate 90 -colorspace gray -format png "${jpgs[@]}")
+expect "$work/ref" ImageMagick
+g=$(best injpg "${gm[@]}" -output-directory "$work/ref" -rotate 90 -colorspace gray -format png "${jpgs[@]}")
+expect "$work/ref" GraphicsMagick
 row "JPEG, rotate 90, grey -> PNG" "$b" "$i" "$g"
 
 b=$(best "$batch" "$work/blursharp.ksc" -r "$work/jpg/*.jpg")
-i=$(best "${im[@]}" -path "$work/ref" -blur 2x1 -unsharp 0x1 -quality 85 "${jpgs[@]}")
-g=$(best "${gm[@]}" -output-directory "$work/ref" -blur 2x1 -unsharp 0x1 -quality 85 "${jpgs[@]}")
+expect "$work/out-blursharp" brellix-batch
+i=$(best injpg "${im[@]}" -path "$work/ref" -blur 2x1 -unsharp 0x1 -quality 85 "${jpgs[@]}")
+expect "$work/ref" ImageMagick
+g=$(best injpg "${gm[@]}" -output-directory "$work/ref" -blur 2x1 -unsharp 0x1 -quality 85 "${jpgs[@]}")
+expect "$work/ref" GraphicsMagick
 row "JPEG, blur, unsharp -> JPEG" "$b" "$i" "$g"
+
