@@ -108,8 +108,13 @@ void BatchRunner::logReadError(KervErrorCode code) {
         break;
     default:
         log_.addString(ids::NotConverted);
+        logReason(code);
         break;
     }
+}
+
+void BatchRunner::logReason(KervErrorCode code) {
+    log_.add("  " + ErrorCodeToText(code));
 }
 
 void BatchRunner::saveCurrentLog() {
@@ -156,6 +161,7 @@ bool BatchRunner::loadWatermarks() {
         }
         if (code != KERV_OK || !owned) {
             log_.addString(ids::WatermarkNotRead);
+            logReason(code != KERV_OK ? code : KERV_CORRUPT_FILE);
             watermarks_.emplace_back();
             continue;
         }
@@ -164,8 +170,10 @@ bool BatchRunner::loadWatermarks() {
         GetDIBStats(owned.get(), &w, &h, &bits, &grey);
         if (bits != 24) {
             KHANDLE raised = nullptr;
-            if (IncreaseDepthDIB(nullptr, owned.get(), &raised, 24) != KERV_OK) {
+            if (const KervErrorCode raise = IncreaseDepthDIB(nullptr, owned.get(), &raised, 24);
+                raise != KERV_OK) {
                 log_.addString(ids::WatermarkNotRead);
+                logReason(raise);
                 watermarks_.emplace_back();
                 continue;
             }

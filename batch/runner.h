@@ -103,6 +103,9 @@ class BatchRunner {
     void resetFileFlags();
     void reportError(const std::string& text);
     void logReadError(KervErrorCode code);
+    // The code's text on a line of its own, indented, under a line that
+    // only says that something failed.
+    void logReason(KervErrorCode code);
     void saveCurrentLog();
 
     CScript& script_;

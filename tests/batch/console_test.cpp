@@ -314,3 +314,59 @@ TEST(Console, ResizesTheSampleImages) {
 }
 
 } // namespace
+
+namespace {
+
+// A bitmap header for width x height at 24 bits, with only `pixels` bytes of
+// pixel data behind it.
+std::vector<uint8_t> LyingBitmap(int32_t width, int32_t height, size_t pixels) {
+    std::vector<uint8_t> b(54 + pixels, 0x5A);
+    auto put = [&](size_t at, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    b[0] = 'B', b[1] = 'M';
+    put(2, static_cast<uint32_t>(b.size()), 4);
+    put(6, 0, 4);
+    put(10, 54, 4);
+    put(14, 40, 4);
+    put(18, static_cast<uint32_t>(width), 4);
+    put(22, static_cast<uint32_t>(height), 4);
+    put(26, 1, 2);
+    put(28, 24, 2);
+    put(30, 0, 4);
+    put(34, 0, 4);
+    put(38, 2835, 4), put(42, 2835, 4), put(46, 0, 4), put(50, 0, 4);
+    return b;
+}
+
+} // namespace
+
+// A file that cannot be read is reported with the reason under the line that
+// says it was not converted, and the run goes on.
+TEST(Console, SaysWhyAFileWasNotConverted) {
+    TempDir dir;
+    WriteScript(dir / "demo.ksc");
+    fs::create_directories(dir / "in");
+    {
+        KOwnedHandle dib(MakeRandomDIB(64, 48, 24, 7));
+        ASSERT_EQ(WriteImageFile((dir / "in/cut.jpg").string(), dib.get(), 10, 0, OutputOptions{}),
+                  KERV_OK);
+        fs::resize_file(dir / "in/cut.jpg", fs::file_size(dir / "in/cut.jpg") / 2);
+    }
+    brellix::test::WriteFileBytes(dir / "in/lying.bmp", LyingBitmap(20000, 20000, 300));
+    WriteImage(dir / "in/good.bmp", 8, 6, 3);
+
+    Result r = RunBatch({"demo", "-r", "in/*.*"}, dir.path());
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out/good.png"));
+    for (const char* name : {"cut.jpg", "lying.bmp"}) {
+        SCOPED_TRACE(name);
+        const std::string reading = "Reading " + (dir / "in" / name).string() + "\n";
+        const size_t at = r.out.find(reading);
+        ASSERT_NE(at, std::string::npos) << r.out;
+        const std::string expected = "An error occurred. File was not converted.\n"
+                                     "  The file is damaged or truncated\n";
+        EXPECT_EQ(r.out.substr(at + reading.size(), expected.size()), expected);
+    }
+    EXPECT_NE(r.out.find("1  File(s) successfully converted.\n"), std::string::npos) << r.out;
+}

@@ -240,7 +240,9 @@ TEST_F(Fixture, ReadFailuresAreLoggedAndSkipped) {
     MakeScript(kPNG, 0);
     WriteImage(in / "good.bmp", 24, 1);
     WriteText(in / "unknown.xyz", "this is not an image at all, just some text");
-    WriteText(in / "damaged.bmp", "BM this claims to be a bitmap but is not");
+    // A bitmap cut off in the middle of its pixels.
+    WriteImage(in / "damaged.bmp", 24, 3);
+    fs::resize_file(in / "damaged.bmp", fs::file_size(in / "damaged.bmp") / 2);
     WriteImage(in / "locked.bmp", 24, 2);
     chmod((in / "locked.bmp").c_str(), 0);
     const bool canTestLocked = ::access((in / "locked.bmp").c_str(), R_OK) != 0; // not as root
@@ -255,10 +257,14 @@ TEST_F(Fixture, ReadFailuresAreLoggedAndSkipped) {
     if (canTestLocked) {
         EXPECT_EQ(window.count("The file cannot be opened for reading. File skipped."), 1);
     }
-    // Each skip line follows its file's "Reading" line.
+    // Each skip line follows its file's "Reading" line; the catch-all line
+    // is followed by the reason, indented.
     for (size_t i = 0; i + 1 < window.lines.size(); ++i) {
         if (window.lines[i] == "Reading " + (in / "missing.bmp").string()) {
             EXPECT_EQ(window.lines[i + 1], "The file does not exist. File skipped.");
+        }
+        if (window.lines[i] == "An error occurred. File was not converted.") {
+            EXPECT_EQ(window.lines[i + 1], "  The file is damaged or truncated");
         }
     }
     EXPECT_EQ(FilesIn(out), std::vector<std::string>{"good.png"});
@@ -359,6 +365,7 @@ TEST_F(Fixture, MissingWatermarkIsReportedOnceAtTheStart) {
     ASSERT_EQ(r.RunConversion(), 1);
     EXPECT_EQ(window.lines[0], "Loading Watermak " + (root / "no-such-mark.png").string());
     EXPECT_EQ(window.count("An error occurred. The file was not read successfully."), 1);
+    EXPECT_EQ(window.lines[2], "  " + ErrorCodeToText(KERV_FILE_MISSING));
     // The overlay fails for every file; the files are still written.
     int lineErrors = 0;
     for (const auto& l : window.lines)
