@@ -8,6 +8,8 @@
 
 #include "imaging/checks.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -29,9 +31,24 @@ bool SizesNotNegative(int16_t blockWidth, int16_t blockHeight) {
 
 // ---- Kernels ----
 
-// sums[j] += row[j]. Column sums of up to 32767 rows fit 32 bits.
-void AddRow(const uint8_t* __restrict row, size_t n, uint32_t* __restrict sums) {
-    for (size_t j = 0; j < n; ++j)
+// sums[j] += row[j]. Column sums of up to 32767 rows fit 32 bits. Sixteen
+// bytes at a time, widened in SSE2 registers (every x86-64 has them; GCC
+// leaves this loop scalar at -O2).
+void AddRow(const uint8_t* row, size_t n, uint32_t* sums) {
+    const __m128i zero = _mm_setzero_si128();
+    size_t j = 0;
+    for (; j + 16 <= n; j += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j));
+        const __m128i words[2] = {_mm_unpacklo_epi8(bytes, zero), _mm_unpackhi_epi8(bytes, zero)};
+        for (int w = 0; w < 2; ++w) {
+            auto* s = reinterpret_cast<__m128i*>(sums + j + 8 * size_t(w));
+            const __m128i low = _mm_unpacklo_epi16(words[w], zero);
+            const __m128i high = _mm_unpackhi_epi16(words[w], zero);
+            _mm_storeu_si128(s, _mm_add_epi32(_mm_loadu_si128(s), low));
+            _mm_storeu_si128(s + 1, _mm_add_epi32(_mm_loadu_si128(s + 1), high));
+        }
+    }
+    for (; j < n; ++j)
         sums[j] += row[j];
 }
 
