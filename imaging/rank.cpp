@@ -16,8 +16,10 @@
 // The median of nine is the classic network on sorted columns: with each
 // column sorted into lo <= mid <= hi, the median is
 //   med3(max(lo of the three columns), med3(mid ...), min(hi ...)).
-// Everything is byte minimum and maximum, sixteen samples at a time in
-// SSE2 registers (pminub, pmaxub), which every x86-64 has.
+// Everything is byte minimum and maximum (despeckle adds 16-bit sums for
+// the mean), sixteen samples at a time in SSE2 registers (pminub, pmaxub),
+// which every x86-64 has; the tail of a row goes one sample at a time
+// through the same code.
 #include "imaging/rank.h"
 
 #include "imaging/checks.h"

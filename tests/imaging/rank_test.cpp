@@ -298,15 +298,20 @@ void PrintTo(const ThresholdCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class DespeckleThreshold : public testing::TestWithParam<std::tuple<ThresholdCase, int>> {};
+class DespeckleThreshold : public testing::TestWithParam<std::tuple<ThresholdCase, int, int>> {};
 
+// A 20-wide image of 100s with the centre at column x and the odd neighbour
+// right of it: column 1 lies in the first sixteen samples of a row, column
+// 18 in the row's tail at both depths, so both code paths decide.
 TEST_P(DespeckleThreshold, DecidesOnTheRoundedDownMean) {
-    const auto& [c, bits] = GetParam();
-    KOwnedHandle src(
-        FromLevels(bits, {{100, 100, 100}, {100, c.centre, c.oddNeighbour}, {100, 100, 100}}));
+    const auto& [c, bits, x] = GetParam();
+    std::vector<std::vector<int>> rows(3, std::vector<int>(20, 100));
+    rows[1][size_t(x)] = c.centre;
+    rows[1][size_t(x) + 1] = c.oddNeighbour;
+    KOwnedHandle src(FromLevels(bits, rows));
     KOwnedHandle out(Filtered(Op::Despeckle, src.get()));
     ASSERT_NE(out.get(), nullptr);
-    EXPECT_EQ(Levels(out.get())[1][1], c.want);
+    EXPECT_EQ(Levels(out.get())[1][size_t(x)], c.want);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -320,9 +325,10 @@ INSTANTIATE_TEST_SUITE_P(
                          // Sum 807: the mean is 100 (807 >> 3), not 101 rounded.
                          ThresholdCase{"RoundedDownMeanAbove49Replaced", 149, 107, 100},
                          ThresholdCase{"RoundedDownMeanBelow48Kept", 52, 107, 52}),
-                     testing::Values(8, 24)),
-    [](const testing::TestParamInfo<std::tuple<ThresholdCase, int>>& i) {
-        return std::get<0>(i.param).name + "_" + std::to_string(std::get<1>(i.param)) + "bit";
+                     testing::Values(8, 24), testing::Values(1, 18)),
+    [](const testing::TestParamInfo<std::tuple<ThresholdCase, int, int>>& i) {
+        return std::get<0>(i.param).name + "_" + std::to_string(std::get<1>(i.param)) + "bit_" +
+               (std::get<2>(i.param) == 1 ? "Vector" : "Tail");
     });
 
 // ---- 24 bits: three independent channels ----
