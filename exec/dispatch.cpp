@@ -13,6 +13,9 @@
 #include "formats/dibroutines.h"
 #include "imaging/border.h"
 #include "imaging/depth.h"
+#include "imaging/mosaic.h"
+#include "imaging/noise.h"
+#include "imaging/rank.h"
 #include "imaging/resample.h"
 #include "imaging/rotate.h"
 #include "script/script.h"
@@ -42,6 +45,9 @@ KervErrorCode NotAvailable(Context&, KHANDLE*) { return KERR_NOT_IMPLEMENTED; }
 
 // Settings: nothing to do to the image, and no new image.
 KervErrorCode Setting(Context&, KHANDLE*) { return KERV_OK; }
+
+// A slot as the 16-bit argument most operations take.
+int16_t Slot16(const Context& c, int i) { return static_cast<int16_t>(c.cmd.m_nParam[i]); }
 
 KervErrorCode Flip(Context& c, KHANDLE* out) { return FlipDIB(c.status, c.image, out); }
 KervErrorCode Mirror(Context& c, KHANDLE* out) { return MirrorDIB(c.status, c.image, out); }
@@ -209,6 +215,19 @@ KervErrorCode Resize(Context& c, KHANDLE* out) {
     return AddFrame(c, scaled.get(), out, horizontal, vertical);
 }
 
+// ---- Rank filters, noise and mosaic ----
+
+template <int32_t mode> KervErrorCode Rank(Context& c, KHANDLE* out) {
+    return RankFilterDIB(c.status, c.image, out, mode);
+}
+KervErrorCode Despeckle(Context& c, KHANDLE* out) { return DespeckleDIB(c.status, c.image, out); }
+KervErrorCode AddNoise(Context& c, KHANDLE* out) {
+    return AddNoiseDIB(c.status, c.image, out, static_cast<uint16_t>(c.cmd.m_nParam[0]), Slot16(c, 1));
+}
+KervErrorCode Mosaic(Context& c, KHANDLE* out) {
+    return MosaicDIB(c.status, c.image, nullptr, out, Slot16(c, 0), Slot16(c, 1));
+}
+
 KervErrorCode ToTwoColors(Context& c, KHANDLE* out) {
     if (c.header.biBitCount == 1) return CopyDIB(c.image, out);
     return KERR_NOT_IMPLEMENTED;  // DitherTo2Colors and OrderedDither2 come with colour reduction
@@ -245,6 +264,12 @@ Row RowFor(int32_t id) {
     case CMD_TO_TRUE_COLOR: return ToTrueColor;
     case CMD_SET_OUTPUT_OPTIONS:
     case CMD_SET_INPUT_OPTIONS: return Setting;
+    case CMD_ERODE: return Rank<0>;
+    case CMD_MEDIAN: return Rank<1>;
+    case CMD_DILATE: return Rank<2>;
+    case CMD_DESPECKLE: return Despeckle;
+    case CMD_ADD_NOISE: return AddNoise;
+    case CMD_MOSAIC: return Mosaic;
 
     case CMD_BRIGHTNESS_CONTRAST:       // AdjustBrightnessContrast
     case CMD_RED_GREEN_BLUE:            // AdjustRGBDIB
@@ -285,12 +310,6 @@ Row RowFor(int32_t id) {
     case CMD_SHARPEN_MORE:
     case CMD_EMBOSS:                    // FilterDIB
     case CMD_UNSHARPEN:                 // UnsharpMask
-    case CMD_ADD_NOISE:                 // AddNoiseDIB
-    case CMD_MOSAIC:                    // MosaicDIB
-    case CMD_DESPECKLE:                 // DespeckleDIB
-    case CMD_DILATE:
-    case CMD_ERODE:
-    case CMD_MEDIAN:                    // RankFilterDIB
     case CMD_COLOR_REPLACEMENT:         // ReplaceColorDIB
     case CMD_OVERLAY_WATERMARK:         // OverlayWatermark
     case CMD_PRINT:                     // the print routine
