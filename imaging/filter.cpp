@@ -85,7 +85,7 @@ struct Tap {
 // Taps sorted by weight, so that taps of equal weight sit together.
 struct TapList {
     int count = 0;
-    Tap taps[kMaxTaps];
+    Tap taps[kMaxTaps] = {};
 
     void add(int line, int offset, int32_t weight) {
         if (weight != 0) taps[count++] = Tap{line, offset, weight};
@@ -200,20 +200,15 @@ struct Pair {
     V lo, hi;
 };
 
-inline Pair LoadBytes(const uint8_t* p) {
+// 16 bytes widened to words, or 16 words.
+inline Pair Load(const uint8_t* p) {
     const V b = _mm_loadu_si128(reinterpret_cast<const V*>(p));
     const V z = _mm_setzero_si128();
     return {_mm_unpacklo_epi8(b, z), _mm_unpackhi_epi8(b, z)};
 }
-inline Pair LoadWords(const int16_t* p) {
+inline Pair Load(const int16_t* p) {
     return {_mm_loadu_si128(reinterpret_cast<const V*>(p)),
             _mm_loadu_si128(reinterpret_cast<const V*>(p + 8))};
-}
-inline Pair Load(const uint8_t* p) {
-    return LoadBytes(p);
-}
-inline Pair Load(const int16_t* p) {
-    return LoadWords(p);
 }
 inline void StoreWords(int16_t* p, Pair a) {
     _mm_storeu_si128(reinterpret_cast<V*>(p), a.lo);
@@ -405,7 +400,7 @@ void CopyUnfiltered(const DIBLock& src, uint8_t* dst, size_t blockSize, size_t r
     if (blockSize > pixelEnd) std::memcpy(dst + pixelEnd, base + pixelEnd, blockSize - pixelEnd);
 }
 
-// Filters every row of src into the block out. false when stopped.
+// Filters every row of src into the pixels at dstBits. false when stopped.
 bool FilterRows(ProgressReporter& progress, const Plan& plan, const DIBLock& src, uint8_t* dstBits,
                 LineRing& ring, int16_t* columnSums) {
     const int32_t W = src.width(), H = src.height();
@@ -626,7 +621,7 @@ class TwoPasses {
 
 // out = |s - b| > clip ? clamp(2s - b) : s, 16 samples at a time.
 inline void SharpenBlock(const uint8_t* s, const uint8_t* b, V clip, uint8_t* out) {
-    const Pair sv = LoadBytes(s), bv = LoadBytes(b);
+    const Pair sv = Load(s), bv = Load(b);
     auto one = [clip](V x, V y) {
         const V d = _mm_sub_epi16(x, y);
         const V a = _mm_max_epi16(d, _mm_sub_epi16(_mm_setzero_si128(), d));
@@ -666,12 +661,12 @@ void FinishSums(const int16_t* sums, size_t count, int16_t divisor, uint8_t bias
     const Finisher fin(divisor, bias);
     size_t j = 0;
     for (; j + kBlock <= count; j += kBlock)
-        fin.store(out + j, LoadWords(sums + j));
+        fin.store(out + j, Load(sums + j));
     if (j < count) {
         int16_t last[kBlock] = {};
         uint8_t lastOut[kBlock];
         std::memcpy(last, sums + j, (count - j) * sizeof(int16_t));
-        fin.store(lastOut, LoadWords(last));
+        fin.store(lastOut, Load(last));
         std::memcpy(out + j, lastOut, count - j);
     }
 }
