@@ -37,23 +37,26 @@ void PrintTo(const NamedFilter& c, std::ostream* os) {
 }
 
 // The filter table, as the commands define it.
+// clang-format off
 const NamedFilter kFilters[] = {
-    {"Emboss", 1, {3, 1, 128, {-1, 0, 0, 0, 0, 0, 0, 0, 1}}},
-    {"Blur", 10, {5, 44, 0, {1, 1, 2, 1, 1, 1, 2, 2, 2, 1, 2, 2, 8,
-                             2, 2, 1, 2, 2, 2, 1, 1, 1, 2, 1, 1}}},
-    {"BlurMore", 11, {5, 25, 0, std::vector<int>(25, 1)}},
-    {"Sharpen", 20, {3, 6, 0, {0, -1, 0, -1, 10, -1, 0, -1, 0}}},
-    {"SharpenMore", 21, {5, 32, 0, {-1, -1, -1, -1, -1, -1, -2, -2, -2, -1, -1, -2, 64,
-                                    -2, -1, -1, -2, -2, -2, -1, -1, -1, -1, -1, -1}}},
-    {"Soften", 30, {3, 97, 0, {6, 12, 6, 12, 25, 12, 6, 12, 6}}},
-    {"SoftenMore", 31, {3, 9, 0, std::vector<int>(9, 1)}},
-    {"TraceContour", 40, {3, 1, 255, {-1, -1, -1, -1, 9, -1, -1, -1, -1}}},
-    {"EdgeEnhance", 50, {3, -1, 0, {0, 1, 0, 1, -5, 1, 0, 1, 0}}},
-    {"EdgeEnhanceMore", 51, {3, 1, 0, {-1, -1, -1, -1, 9, -1, -1, -1, -1}}},
-    {"FindEdges", 61, {3, 1, 0, {-1, -1, -1, -1, 8, -1, -1, -1, -1}}},
-    {"FindHorizontalEdges", 62, {3, 1, 0, {-1, -1, -1, 0, 0, 0, 1, 1, 1}}},
-    {"FindVerticalEdges", 63, {3, 1, 0, {-1, 0, 1, -1, 0, 1, -1, 0, 1}}},
+    {"Emboss",              1,  {3, 1, 128, {-1, 0, 0,   0, 0, 0,   0, 0, 1}}},
+    {"Blur",                10, {5, 44, 0,  {1, 1, 2, 1, 1,  1, 2, 2, 2, 1,  2, 2, 8, 2, 2,
+                                             1, 2, 2, 2, 1,  1, 1, 2, 1, 1}}},
+    {"BlurMore",            11, {5, 25, 0,  std::vector<int>(25, 1)}},
+    {"Sharpen",             20, {3, 6, 0,   {0, -1, 0,   -1, 10, -1,   0, -1, 0}}},
+    {"SharpenMore",         21, {5, 32, 0,  {-1, -1, -1, -1, -1,  -1, -2, -2, -2, -1,
+                                             -1, -2, 64, -2, -1,  -1, -2, -2, -2, -1,
+                                             -1, -1, -1, -1, -1}}},
+    {"Soften",              30, {3, 97, 0,  {6, 12, 6,   12, 25, 12,   6, 12, 6}}},
+    {"SoftenMore",          31, {3, 9, 0,   std::vector<int>(9, 1)}},
+    {"TraceContour",        40, {3, 1, 255, {-1, -1, -1,   -1, 9, -1,   -1, -1, -1}}},
+    {"EdgeEnhance",         50, {3, -1, 0,  {0, 1, 0,   1, -5, 1,   0, 1, 0}}},
+    {"EdgeEnhanceMore",     51, {3, 1, 0,   {-1, -1, -1,   -1, 9, -1,   -1, -1, -1}}},
+    {"FindEdges",           61, {3, 1, 0,   {-1, -1, -1,   -1, 8, -1,   -1, -1, -1}}},
+    {"FindHorizontalEdges", 62, {3, 1, 0,   {-1, -1, -1,   0, 0, 0,   1, 1, 1}}},
+    {"FindVerticalEdges",   63, {3, 1, 0,   {-1, 0, 1,   -1, 0, 1,   -1, 0, 1}}},
 };
+// clang-format on
 
 const Kernel& KernelOf(int code) {
     for (const NamedFilter& f : kFilters)
@@ -383,70 +386,41 @@ Rows Flat(int w, int h, uint32_t v) {
     return Rows(size_t(h), std::vector<uint32_t>(size_t(w), v));
 }
 
+// clang-format off
 const Picture kPictures[] = {
     {"TraceContourTurnsFlatGreyWhite", 8, 40, {}, Flat(4, 3, 77), Flat(4, 3, 255)},
     {"FindEdgesTurnsFlatGreyBlack", 24, 61, {}, Flat(3, 3, 0x4D4D4D), Flat(3, 3, 0)},
     {"EmbossTurnsFlatGreyTo128", 24, 1, {}, Flat(2, 4, 0x102030), Flat(2, 4, 0x808080)},
     // Kernel row 2 (+1) meets the row shown above: positive under a brighter row.
-    {"FindHorizontalEdgesSeesABrighterRowAbove",
-     8,
-     62,
-     {},
+    {"FindHorizontalEdgesSeesABrighterRowAbove", 8, 62, {},
      {{60, 60, 60}, {60, 60, 60}, {50, 50, 50}, {50, 50, 50}},
-     {{0, 0, 0}, {30, 30, 30}, {30, 30, 30}, {0, 0, 0}}},
-    {"FindHorizontalEdgesClampsABrighterRowBelow",
-     8,
-     62,
-     {},
-     {{50, 50, 50}, {50, 50, 50}, {60, 60, 60}, {60, 60, 60}},
-     Flat(3, 4, 0)},
+     {{ 0,  0,  0}, {30, 30, 30}, {30, 30, 30}, { 0,  0,  0}}},
+    {"FindHorizontalEdgesClampsABrighterRowBelow", 8, 62, {},
+     {{50, 50, 50}, {50, 50, 50}, {60, 60, 60}, {60, 60, 60}}, Flat(3, 4, 0)},
     // Blue steps across, green is flat, red steps down: only blue responds.
-    {"ChannelsAreFilteredApart",
-     24,
-     63,
-     {},
+    {"ChannelsAreFilteredApart", 24, 63, {},
      {{0x000A0A, 0x000A14, 0x000A28},
       {0x640A0A, 0x640A14, 0x640A28},
       {0xFF0A0A, 0xFF0A14, 0xFF0A28}},
-     {{0x00001E, 0x00005A, 0x00003C},
-      {0x00001E, 0x00005A, 0x00003C},
-      {0x00001E, 0x00005A, 0x00003C}}},
+     Rows(3, {0x00001E, 0x00005A, 0x00003C})},
     // One column: left and right are the pixel itself, so 8c - up - down.
     {"SharpenOnePixelWide", 8, 20, {}, {{10}, {40}, {20}}, {{5}, {48}, {16}}},
-    {"EdgeEnhanceTwoPixelsWide",
-     8,
-     50,
-     {},
-     {{10, 20}, {30, 40}, {50, 60}},
-     {{0, 10}, {20, 50}, {60, 90}}},
+    {"EdgeEnhanceTwoPixelsWide", 8, 50, {},
+     {{10, 20}, {30, 40}, {50, 60}}, {{0, 10}, {20, 50}, {60, 90}}},
     // Every window holds the 95 once: 95 / 9 truncates to 10.
     {"SoftenMoreThreePixelsWide", 8, 31, {}, {{0, 0, 0}, {0, 95, 0}, {0, 0, 0}}, Flat(3, 3, 10)},
-    {"NegativeSumsClampToZero",
-     8,
-     61,
-     {},
-     {{200, 200, 200}, {200, 10, 200}, {200, 200, 200}},
-     {{190, 190, 190}, {190, 0, 190}, {190, 190, 190}}},
+    {"NegativeSumsClampToZero", 8, 61, {},
+     {{200, 200, 200}, {200,  10, 200}, {200, 200, 200}},
+     {{190, 190, 190}, {190,   0, 190}, {190, 190, 190}}},
     // -6 / 4 is -1 (not -2), then the bias.
-    {"NegativeQuotientsTruncateTowardZero",
-     8,
-     0,
-     {3, 4, 10, {0, 0, 0, 0, -1, 0, 0, 0, 0}},
-     {{6}, {2}, {7}},
-     {{9}, {10}, {9}}},
-    {"NegativeDivisorsTruncateTowardZero",
-     8,
-     0,
-     {3, -4, 10, {0, 0, 0, 0, 1, 0, 0, 0, 0}},
-     {{6}, {2}, {7}},
-     {{9}, {10}, {9}}},
-    {"WideSumsTruncateTowardZero",
-     8,
-     0,
-     {3, -3000, 10, {0, 0, 0, 0, 1000, 0, 0, 0, 0}},
-     {{6}, {2}, {7}},
-     {{8}, {10}, {8}}},
+    {"NegativeQuotientsTruncateTowardZero", 8, 0, {3, 4, 10, {0, 0, 0, 0, -1, 0, 0, 0, 0}},
+     {{6}, {2}, {7}}, {{9}, {10}, {9}}},
+    {"NegativeDivisorsTruncateTowardZero", 8, 0, {3, -4, 10, {0, 0, 0, 0, 1, 0, 0, 0, 0}},
+     {{6}, {2}, {7}}, {{9}, {10}, {9}}},
+    {"WideSumsTruncateTowardZero", 8, 0, {3, -3000, 10, {0, 0, 0, 0, 1000, 0, 0, 0, 0}},
+     {{6}, {2}, {7}}, {{8}, {10}, {8}}},
 };
+// clang-format on
 
 KHANDLE FromRows(int bits, const Rows& rows) {
     KHANDLE h = nullptr;
@@ -506,30 +480,22 @@ void PrintTo(const UnsharpPicture& c, std::ostream* os) {
 
 // Soften More of a 3 x 3 picture with one bright centre: every window holds
 // the centre once, so all blurred values are (8 x background + centre) / 9.
+// clang-format off
 const UnsharpPicture kUnsharpPictures[] = {
     // Blurred 12 everywhere: the centre differs by exactly 100, the rest by -12.
-    {"DifferenceEqualToClippingStays",
-     100,
-     2,
-     {{0, 0, 0}, {0, 112, 0}, {0, 0, 0}},
-     {{0, 0, 0}, {0, 112, 0}, {0, 0, 0}}},
-    {"DifferenceAboveClippingDoubles",
-     100,
-     2,
-     {{0, 0, 0}, {0, 113, 0}, {0, 0, 0}},
-     {{0, 0, 0}, {0, 214, 0}, {0, 0, 0}}},
+    {"DifferenceEqualToClippingStays", 100, 2,
+     {{0, 0, 0}, {0, 112, 0}, {0, 0, 0}}, {{0, 0, 0}, {0, 112, 0}, {0, 0, 0}}},
+    {"DifferenceAboveClippingDoubles", 100, 2,
+     {{0, 0, 0}, {0, 113, 0}, {0, 0, 0}}, {{0, 0, 0}, {0, 214, 0}, {0, 0, 0}}},
     // Blurred 110: the centre differs by 80 (and clamps), the rest by -10.
-    {"SmallDifferencesStayBelowTheClipping",
-     10,
-     2,
+    {"SmallDifferencesStayBelowTheClipping", 10, 2,
      {{100, 100, 100}, {100, 190, 100}, {100, 100, 100}},
      {{100, 100, 100}, {100, 255, 100}, {100, 100, 100}}},
-    {"NegativeClippingSharpensEverything",
-     -1,
-     2,
+    {"NegativeClippingSharpensEverything", -1, 2,
      {{100, 100, 100}, {100, 190, 100}, {100, 100, 100}},
-     {{90, 90, 90}, {90, 255, 90}, {90, 90, 90}}},
+     {{ 90,  90,  90}, { 90, 255,  90}, { 90,  90,  90}}},
 };
+// clang-format on
 
 class UnsharpPictures : public ::testing::TestWithParam<UnsharpPicture> {};
 
@@ -587,70 +553,58 @@ INSTANTIATE_TEST_SUITE_P(Blurs, UnsharpStrengths, ::testing::Values(1, 2, 3, 4),
 
 TEST(FilterContract, RefusalsLeaveTheSlotNullAndNothingAllocated) {
     LeakCheck leaks;
-    KOwnedHandle rgb(RandomImage(6, 6, 24, 1)), grey(RandomImage(6, 6, 8, 2));
-    KOwnedHandle mono(RandomImage(6, 6, 1, 3)), nibbles(RandomImage(6, 6, 4, 4));
-    KOwnedHandle twoRows(RandomImage(6, 2, 24, 5)), fourRows(RandomImage(6, 4, 8, 6));
-    KOwnedHandle notADib(KML_GlobalAlloc(KMEM_GHND, 64)), compressed(RandomImage(6, 6, 8, 7));
-    DIBLock(compressed.get())->biCompression = 1;
+    std::vector<KOwnedHandle> owned;
+    auto keep = [&](KHANDLE h) { return owned.emplace_back(h).get(); };
+    KHANDLE rgb = keep(RandomImage(6, 6, 24, 1)), grey = keep(RandomImage(6, 6, 8, 2));
+    KHANDLE mono = keep(RandomImage(6, 6, 1, 3)), nibbles = keep(RandomImage(6, 6, 4, 4));
+    KHANDLE twoRows = keep(RandomImage(6, 2, 24, 5)), fourRows = keep(RandomImage(6, 4, 8, 6));
+    KHANDLE notADib = keep(KML_GlobalAlloc(KMEM_GHND, 64)), packed = keep(RandomImage(6, 6, 8, 7));
+    DIBLock(packed)->biCompression = 1;
     FilterKernel k = Grid(KernelOf(20)), zero = k;
     zero.divisor = 0;
+    using Slot = KHANDLE*;
     struct Case {
         const char* what;
         std::function<KervErrorCode(KHANDLE*)> op;
     };
+    // clang-format off
     const Case kCases[] = {
-        {"null source", [&](KHANDLE* o) { return Apply3x3to24BPP(nullptr, nullptr, o, &k, 0, 0); }},
-        {"null kernel",
-         [&](KHANDLE* o) { return Apply3x3to24BPP(nullptr, rgb.get(), o, nullptr, 0, 0); }},
-        {"divisor 0, 3 x 3",
-         [&](KHANDLE* o) { return Apply3x3to8BPP(nullptr, grey.get(), o, &zero, 0, 0); }},
-        {"divisor 0, 5 x 5",
-         [&](KHANDLE* o) { return Apply5x5to24BPP(nullptr, rgb.get(), o, &zero); }},
-        {"row offset 3",
-         [&](KHANDLE* o) { return Apply3x3to24BPP(nullptr, rgb.get(), o, &k, 3, 0); }},
-        {"column offset 255",
-         [&](KHANDLE* o) { return Apply3x3to8BPP(nullptr, grey.get(), o, &k, 0, 255); }},
-        {"8-bit engine, 24 bits",
-         [&](KHANDLE* o) { return Apply5x5to8BPP(nullptr, rgb.get(), o, &k); }},
-        {"24-bit engine, 8 bits",
-         [&](KHANDLE* o) { return Apply3x3to24BPP(nullptr, grey.get(), o, &k, 0, 0); }},
-        {"FilterDIB told 8 of 24",
-         [&](KHANDLE* o) { return FilterDIB(nullptr, rgb.get(), o, 8, 20); }},
-        {"FilterDIB told 24 of 8",
-         [&](KHANDLE* o) { return FilterDIB(nullptr, grey.get(), o, 24, 20); }},
-        {"1 bit", [&](KHANDLE* o) { return FilterDIB(nullptr, mono.get(), o, 1, 31); }},
-        {"4 bits", [&](KHANDLE* o) { return FilterDIB(nullptr, nibbles.get(), o, 4, 31); }},
-        {"compressed", [&](KHANDLE* o) { return FilterDIB(nullptr, compressed.get(), o, 8, 31); }},
-        {"not a DIB", [&](KHANDLE* o) { return FilterDIB(nullptr, notADib.get(), o, 8, 31); }},
-        {"2 rows, 3 x 3", [&](KHANDLE* o) { return FilterDIB(nullptr, twoRows.get(), o, 24, 1); }},
-        {"4 rows, 5 x 5",
-         [&](KHANDLE* o) { return Apply5x5to8BPP(nullptr, fourRows.get(), o, &k); }},
-        {"code 0", [&](KHANDLE* o) { return FilterDIB(nullptr, rgb.get(), o, 24, 0); }},
-        {"code 12", [&](KHANDLE* o) { return FilterDIB(nullptr, rgb.get(), o, 24, 12); }},
-        {"code -1", [&](KHANDLE* o) { return FilterDIB(nullptr, grey.get(), o, 8, -1); }},
-        {"unsharp null source",
-         [&](KHANDLE* o) { return UnsharpMask(nullptr, nullptr, o, 10, 1); }},
-        {"unsharp strength 0",
-         [&](KHANDLE* o) { return UnsharpMask(nullptr, rgb.get(), o, 10, 0); }},
-        {"unsharp strength 5",
-         [&](KHANDLE* o) { return UnsharpMask(nullptr, rgb.get(), o, 10, 5); }},
-        {"unsharp strength 65535",
-         [&](KHANDLE* o) { return UnsharpMask(nullptr, rgb.get(), o, 10, 65535); }},
-        {"unsharp 4 bits",
-         [&](KHANDLE* o) { return UnsharpMask(nullptr, nibbles.get(), o, 10, 1); }},
-        {"unsharp 2 rows",
-         [&](KHANDLE* o) { return UnsharpMask(nullptr, twoRows.get(), o, 10, 1); }},
-        {"unsharp 4 rows, Blur",
-         [&](KHANDLE* o) { return UnsharpMask(nullptr, fourRows.get(), o, 10, 3); }},
+        {"null source", [&](Slot o) { return Apply3x3to24BPP(nullptr, nullptr, o, &k, 0, 0); }},
+        {"null kernel", [&](Slot o) { return Apply3x3to24BPP(nullptr, rgb, o, nullptr, 0, 0); }},
+        {"divisor 0, 3x3", [&](Slot o) { return Apply3x3to8BPP(nullptr, grey, o, &zero, 0, 0); }},
+        {"divisor 0, 5x5", [&](Slot o) { return Apply5x5to24BPP(nullptr, rgb, o, &zero); }},
+        {"row offset 3", [&](Slot o) { return Apply3x3to24BPP(nullptr, rgb, o, &k, 3, 0); }},
+        {"col offset 255", [&](Slot o) { return Apply3x3to8BPP(nullptr, grey, o, &k, 0, 255); }},
+        {"grey engine, RGB", [&](Slot o) { return Apply5x5to8BPP(nullptr, rgb, o, &k); }},
+        {"RGB engine, grey", [&](Slot o) { return Apply3x3to24BPP(nullptr, grey, o, &k, 0, 0); }},
+        {"FilterDIB told 8 of 24", [&](Slot o) { return FilterDIB(nullptr, rgb, o, 8, 20); }},
+        {"FilterDIB told 24 of 8", [&](Slot o) { return FilterDIB(nullptr, grey, o, 24, 20); }},
+        {"1 bit", [&](Slot o) { return FilterDIB(nullptr, mono, o, 1, 31); }},
+        {"4 bits", [&](Slot o) { return FilterDIB(nullptr, nibbles, o, 4, 31); }},
+        {"compressed", [&](Slot o) { return FilterDIB(nullptr, packed, o, 8, 31); }},
+        {"not a DIB", [&](Slot o) { return FilterDIB(nullptr, notADib, o, 8, 31); }},
+        {"2 rows, 3 x 3", [&](Slot o) { return FilterDIB(nullptr, twoRows, o, 24, 1); }},
+        {"4 rows, 5 x 5", [&](Slot o) { return Apply5x5to8BPP(nullptr, fourRows, o, &k); }},
+        {"code 0", [&](Slot o) { return FilterDIB(nullptr, rgb, o, 24, 0); }},
+        {"code 12", [&](Slot o) { return FilterDIB(nullptr, rgb, o, 24, 12); }},
+        {"code -1", [&](Slot o) { return FilterDIB(nullptr, grey, o, 8, -1); }},
+        {"unsharp, no source", [&](Slot o) { return UnsharpMask(nullptr, nullptr, o, 10, 1); }},
+        {"strength 0", [&](Slot o) { return UnsharpMask(nullptr, rgb, o, 10, 0); }},
+        {"strength 5", [&](Slot o) { return UnsharpMask(nullptr, rgb, o, 10, 5); }},
+        {"strength 65535", [&](Slot o) { return UnsharpMask(nullptr, rgb, o, 10, 65535); }},
+        {"unsharp 4 bits", [&](Slot o) { return UnsharpMask(nullptr, nibbles, o, 10, 1); }},
+        {"unsharp 2 rows", [&](Slot o) { return UnsharpMask(nullptr, twoRows, o, 10, 1); }},
+        {"unsharp Blur, 4 rows", [&](Slot o) { return UnsharpMask(nullptr, fourRows, o, 10, 3); }},
     };
+    // clang-format on
     for (const Case& c : kCases) {
         KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
         EXPECT_EQ(c.op(&out), KERV_INVALID_PARAM) << c.what;
         EXPECT_EQ(out, nullptr) << c.what;
     }
-    EXPECT_EQ(FilterDIB(nullptr, rgb.get(), nullptr, 24, 20), KERV_INVALID_PARAM);
-    EXPECT_EQ(Apply5x5to24BPP(nullptr, rgb.get(), nullptr, &k), KERV_INVALID_PARAM);
-    EXPECT_EQ(UnsharpMask(nullptr, rgb.get(), nullptr, 10, 1), KERV_INVALID_PARAM);
+    EXPECT_EQ(FilterDIB(nullptr, rgb, nullptr, 24, 20), KERV_INVALID_PARAM);
+    EXPECT_EQ(Apply5x5to24BPP(nullptr, rgb, nullptr, &k), KERV_INVALID_PARAM);
+    EXPECT_EQ(UnsharpMask(nullptr, rgb, nullptr, 10, 1), KERV_INVALID_PARAM);
 }
 
 // ---- Failures, stops and progress ----
