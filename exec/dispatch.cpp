@@ -13,6 +13,7 @@
 #include "formats/dibroutines.h"
 #include "imaging/border.h"
 #include "imaging/depth.h"
+#include "imaging/filter.h"
 #include "imaging/mosaic.h"
 #include "imaging/noise.h"
 #include "imaging/rank.h"
@@ -215,6 +216,15 @@ KervErrorCode Resize(Context& c, KHANDLE* out) {
     return AddFrame(c, scaled.get(), out, horizontal, vertical);
 }
 
+// ---- Convolution filters ----
+
+template <int code> KervErrorCode Filter(Context& c, KHANDLE* out) {
+    return FilterDIB(c.status, c.image, out, static_cast<uint8_t>(c.header.biBitCount), code);
+}
+KervErrorCode Unsharpen(Context& c, KHANDLE* out) {
+    return UnsharpMask(c.status, c.image, out, Slot16(c, 0), static_cast<uint16_t>(c.cmd.m_nParam[1]));
+}
+
 // ---- Rank filters, noise and mosaic ----
 
 template <int32_t mode> KervErrorCode Rank(Context& c, KHANDLE* out) {
@@ -264,6 +274,20 @@ Row RowFor(int32_t id) {
     case CMD_TO_TRUE_COLOR: return ToTrueColor;
     case CMD_SET_OUTPUT_OPTIONS:
     case CMD_SET_INPUT_OPTIONS: return Setting;
+    case CMD_EDGE_ENHANCE: return Filter<FILTER_EDGE_ENHANCE>;
+    case CMD_EDGE_ENHANCE_MORE: return Filter<FILTER_EDGE_ENHANCE_MORE>;
+    case CMD_FIND_EDGES: return Filter<FILTER_FIND_EDGES>;
+    case CMD_FIND_HORIZONTAL_EDGES: return Filter<FILTER_FIND_HORIZONTAL_EDGES>;
+    case CMD_FIND_VERTICAL_EDGES: return Filter<FILTER_FIND_VERTICAL_EDGES>;
+    case CMD_TRACE_CONTOUR: return Filter<FILTER_TRACE_CONTOUR>;
+    case CMD_BLUR: return Filter<FILTER_BLUR>;
+    case CMD_BLUR_MORE: return Filter<FILTER_BLUR_MORE>;
+    case CMD_SOFTEN: return Filter<FILTER_SOFTEN>;
+    case CMD_SOFTEN_MORE: return Filter<FILTER_SOFTEN_MORE>;
+    case CMD_SHARPEN: return Filter<FILTER_SHARPEN>;
+    case CMD_SHARPEN_MORE: return Filter<FILTER_SHARPEN_MORE>;
+    case CMD_EMBOSS: return Filter<FILTER_EMBOSS>;
+    case CMD_UNSHARPEN: return Unsharpen;
     case CMD_ERODE: return Rank<0>;
     case CMD_MEDIAN: return Rank<1>;
     case CMD_DILATE: return Rank<2>;
@@ -296,20 +320,6 @@ Row RowFor(int32_t id) {
     case CMD_WIND:
     case CMD_MOTION_BLUR:
     case CMD_SKEW:                      // the deformations
-    case CMD_EDGE_ENHANCE:
-    case CMD_EDGE_ENHANCE_MORE:
-    case CMD_FIND_EDGES:
-    case CMD_FIND_HORIZONTAL_EDGES:
-    case CMD_FIND_VERTICAL_EDGES:
-    case CMD_TRACE_CONTOUR:
-    case CMD_BLUR:
-    case CMD_BLUR_MORE:
-    case CMD_SOFTEN:
-    case CMD_SOFTEN_MORE:
-    case CMD_SHARPEN:
-    case CMD_SHARPEN_MORE:
-    case CMD_EMBOSS:                    // FilterDIB
-    case CMD_UNSHARPEN:                 // UnsharpMask
     case CMD_COLOR_REPLACEMENT:         // ReplaceColorDIB
     case CMD_OVERLAY_WATERMARK:         // OverlayWatermark
     case CMD_PRINT:                     // the print routine

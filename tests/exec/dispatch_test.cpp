@@ -2,6 +2,7 @@
 // that work, and the list of rows whose operation is not in the program yet.
 #include "core/random.h"
 #include "imaging/depth.h"
+#include "imaging/filter.h"
 #include "imaging/mosaic.h"
 #include "imaging/noise.h"
 #include "imaging/rank.h"
@@ -23,8 +24,7 @@ namespace {
 // accepts, they answer -5001. Remove an ID here when its operation lands.
 const std::set<int32_t> kNotYetBuilt = {
     502, 503, 504, 505, 511, 512, 513, 514, 515, 516, 517, 518, 519, 524,
-    525, 526, 527, 528, 529, 530, 531, 532, 533, 534, 535, 536, 537, 538, 539, 540, 541,
-    542, 543, 545, 546, 547, 548, 549, 553, 558, 559, 561};
+    525, 526, 527, 528, 529, 530, 545, 546, 547, 548, 549, 558, 559, 561};
 // Rows that reduce colours answer -5001 only when the image has more bits
 // than they keep (reduction comes with the colour-reduction operations).
 const std::map<int32_t, int> kReducesAbove = {{520, 1}, {521, 4}, {522, 8}};
@@ -230,6 +230,34 @@ TEST_P(RowMatchesItsOperation, ForTheGivenSlots) {
 }
 
 const RowCase kRowCases[] = {
+    {"EdgeEnhance", CMD_EDGE_ENHANCE, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 50); }},
+    {"EdgeEnhanceMore", CMD_EDGE_ENHANCE_MORE, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 51); }},
+    {"FindEdges", CMD_FIND_EDGES, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 61); }},
+    {"FindHorizontalEdges", CMD_FIND_HORIZONTAL_EDGES, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 62); }},
+    {"FindVerticalEdges", CMD_FIND_VERTICAL_EDGES, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 63); }},
+    {"TraceContour", CMD_TRACE_CONTOUR, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 40); }},
+    {"BlurOnGrey", CMD_BLUR, {}, 8, true,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 8, 10); }},
+    {"BlurMore", CMD_BLUR_MORE, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 11); }},
+    {"Soften", CMD_SOFTEN, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 30); }},
+    {"SoftenMore", CMD_SOFTEN_MORE, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 31); }},
+    {"Sharpen", CMD_SHARPEN, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 20); }},
+    {"SharpenMoreOnGrey", CMD_SHARPEN_MORE, {}, 8, true,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 8, 21); }},
+    {"Emboss", CMD_EMBOSS, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 1); }},
+    {"UnsharpenClippingThenStrength", CMD_UNSHARPEN, {7, 3}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return UnsharpMask(nullptr, i, o, 7, 3); }},
     {"Erode", CMD_ERODE, {}, 24, false,
      [](KHANDLE i, KHANDLE* o) { return RankFilterDIB(nullptr, i, o, 0); }},
     {"MedianOnGrey", CMD_MEDIAN, {}, 8, true,
