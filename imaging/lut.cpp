@@ -10,6 +10,8 @@
 
 #include <cstring>
 
+#include <sys/mman.h>
+
 using namespace imaging_checks;
 
 TableMapping::TableMapping(const uint8_t (&all)[256], bool greyAware) : greyAware_(greyAware) {
@@ -26,19 +28,31 @@ TableMapping::TableMapping(const uint8_t (&blue)[256], const uint8_t (&green)[25
 }
 
 void TableMapping::mapPixels(const uint8_t* in, uint8_t* out, size_t count) const {
-    // Byte k of a run of pixels uses table k mod 3. Blocks of 8 pixels keep
-    // the table of every byte fixed, so the inner loop unrolls into plain
-    // loads and stores with constant offsets.
-    const size_t n = 3 * count;
-    size_t i = 0;
-    for (; i + 24 <= n; i += 24)
-        for (size_t k = 0; k < 24; ++k)
-            out[i + k] = tables_[k % 3][in[i + k]];
-    for (; i < n; ++i)
-        out[i] = tables_[i % 3][in[i]];
+    // A plain loop over pixels with the three tables at hand was faster than
+    // word-wide loads and stores here (about 1 ns a pixel).
+    const uint8_t* blue = tables_[0];
+    const uint8_t* green = tables_[1];
+    const uint8_t* red = tables_[2];
+    for (size_t x = 0; x < count; ++x, in += 3, out += 3) {
+        const uint8_t b = blue[in[0]], g = green[in[1]], r = red[in[2]];
+        out[0] = b;
+        out[1] = g;
+        out[2] = r;
+    }
 }
 
 namespace {
+
+// A fresh block of many megabytes costs one page fault per 4 KiB at its
+// first write, as much as the mapping itself. Huge pages turn thousands of
+// faults into a few; only a hint, which the kernel may ignore.
+void AdviseHugePages(uint8_t* p, size_t bytes) {
+    constexpr size_t kHuge = size_t{2} << 20;
+    if (bytes < 8 * kHuge) return;
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHuge - 1);
+    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
 
 // Palette images: a copy of the block whose entries are mapped one by one.
 KervErrorCode MapPalette(ProgressReporter& progress, int32_t firstUnit, KHANDLE source,
@@ -73,6 +87,7 @@ KervErrorCode MapRows(ProgressReporter& progress, int32_t firstUnit, const DIBLo
     if (!copy) return KERV_NO_MEMORY;
     KLock dst(copy.get());
     if (!dst) return KERV_NO_MEMORY;
+    AdviseHugePages(dst.get(), blockSize);
 
     const auto* block = reinterpret_cast<const uint8_t*>(src.header());
     const size_t pixelsAt = size_t(src.bits() - block);
