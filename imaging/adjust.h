@@ -71,9 +71,8 @@ KervErrorCode ColorizeDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* r
 
 // The colour model of the hue operations, every component 0..255. The hue
 // circle has 255 steps (0 and 255 are the same hue: red); red is at 0,
-// green at 85, blue at 170. Where two components tie for the largest, red
-// counts as the largest before green, green before blue. A grey has hue 0
-// and saturation 0. Lightness is (max + min + 1) / 2.
+// green at 85, blue at 170. A grey has hue 0 and saturation 0. Lightness is
+// (max + min + 1) / 2.
 void RGBToHLS(uint8_t red, uint8_t green, uint8_t blue, uint8_t* hue, uint8_t* saturation,
               uint8_t* lightness);
 // Saturation 0 gives the grey of the lightness, whatever the hue.

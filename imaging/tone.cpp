@@ -7,6 +7,7 @@
 #include "imaging/tone.h"
 
 #include "imaging/checks.h"
+#include "imaging/colour_lanes.h"
 #include "imaging/depth.h"
 #include "imaging/lut.h"
 
@@ -78,34 +79,12 @@ KervErrorCode GreyFromTrueColour(ProgressReporter& progress, KHANDLE source, KOw
 
 // ---- Equalize and stretch ----
 
-struct Yuv {
-    int y, u, v;
-};
-
-Yuv ToYuv(int b, int g, int r) {
-    return {(306 * r + 601 * g + 117 * b) >> 10, (512 * b - 339 * g - 173 * r) >> 10,
-            (512 * r - 429 * g - 83 * b) >> 10};
-}
-
-uint8_t Clamp(int v) {
-    return static_cast<uint8_t>(std::clamp(v, 0, 255));
-}
-
 // A new luminance for each luminance; the chroma stays.
 class LuminanceMapping final : public ColourMapping {
   public:
     explicit LuminanceMapping(const Table& t) { std::memcpy(table_, t, 256); }
     void mapPixels(const uint8_t* in, uint8_t* out, size_t count) const override {
-        for (size_t x = 0; x < count; ++x, in += 3, out += 3) {
-            const Yuv c = ToYuv(in[0], in[1], in[2]);
-            const int y = table_[c.y];
-            const uint8_t b = Clamp(y + ((c.u * 1770) >> 10));
-            const uint8_t g = Clamp(y - ((c.v * 714) >> 10) - ((c.u * 348) >> 10));
-            const uint8_t r = Clamp(y + ((c.v * 1400) >> 10));
-            out[0] = b;
-            out[1] = g;
-            out[2] = r;
-        }
+        colour_lanes::RelightRow(table_, in, out, count);
     }
     const uint8_t* greyTable() const override { return table_; }
 
@@ -125,7 +104,7 @@ bool CountValues(ProgressReporter& progress, const DIBLock& src, Histogram& coun
         const uint8_t* in = src.row(r);
         if (src.bitCount() == 24) {
             for (size_t x = 0; x < width; ++x, in += 3)
-                ++counts[ToYuv(in[0], in[1], in[2]).y];
+                ++counts[(306 * in[2] + 601 * in[1] + 117 * in[0]) >> 10];
         } else {
             for (size_t x = 0; x < width; ++x)
                 ++counts[in[x]];
