@@ -211,18 +211,21 @@ class AdjustOp : public testing::TestWithParam<std::tuple<OpCase, Kind>> {};
 
 TEST_P(AdjustOp, MatchesPlainFormulasOnRandomImages) {
     const auto& [c, kind] = GetParam();
-    for (const Size& size : kSizes) {
-        LeakCheck leaks;
-        KOwnedHandle src(RandomSource(size.w, size.h, kind, uint32_t(size.w * 31 + size.h)));
-        const auto before = BlockBytes(src.get());
-        KHANDLE out = nullptr;
-        ASSERT_EQ(c.op(nullptr, src.get(), &out), 0) << size.w << "x" << size.h;
-        KOwnedHandle owner(out);
-        EXPECT_EQ(FirstDifference(BlockBytes(out), ExpectedBlock(src.get(), c.ref, c.greyAware)),
-                  "")
-            << size.w << "x" << size.h;
-        EXPECT_EQ(BlockBytes(src.get()), before) << "source changed";
-    }
+    for (bool four : kBothBuilds)
+        for (const Size& size : kSizes) {
+            FourLanes lanes(four);
+            SCOPED_TRACE(BuildName(four));
+            LeakCheck leaks;
+            KOwnedHandle src(RandomSource(size.w, size.h, kind, uint32_t(size.w * 31 + size.h)));
+            const auto before = BlockBytes(src.get());
+            KHANDLE out = nullptr;
+            ASSERT_EQ(c.op(nullptr, src.get(), &out), 0) << size.w << "x" << size.h;
+            KOwnedHandle owner(out);
+            EXPECT_EQ(
+                FirstDifference(BlockBytes(out), ExpectedBlock(src.get(), c.ref, c.greyAware)), "")
+                << size.w << "x" << size.h;
+            EXPECT_EQ(BlockBytes(src.get()), before) << "source changed";
+        }
 }
 
 TEST_P(AdjustOp, ProgressCountsRowsOrPaletteEntries) {
@@ -437,8 +440,11 @@ TEST(HueModel, HLSToRGBMatchesTheFormulasForEveryTriple) {
 }
 
 // The image path of the hue operations, exhaustively: a 4096 x 4096 image
-// holding every colour once.
-TEST(HueModel, ImagePathMatchesTheFormulasForEveryColour) {
+// holding every colour once, through either build of the kernels.
+class HueImagePath : public testing::TestWithParam<bool> {};
+
+TEST_P(HueImagePath, MatchesTheFormulasForEveryColour) {
+    FourLanes lanes(GetParam());
     KOwnedHandle src(AllocDIB(4096, 4096, 24, 0));
     ASSERT_TRUE(src);
     {
@@ -468,6 +474,11 @@ TEST(HueModel, ImagePathMatchesTheFormulasForEveryColour) {
             << c.name;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Builds, HueImagePath, testing::ValuesIn(kBothBuilds),
+                         [](const testing::TestParamInfo<bool>& p) {
+                             return std::string(p.param ? "FourLanes" : "WidestLanes");
+                         });
 
 // ---- Contract ----
 

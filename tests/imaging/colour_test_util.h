@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/dib.h"
+#include "imaging/colour_lanes.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -215,6 +216,19 @@ inline void ExpectStopsAtEveryPoint(const Op& op, KHANDLE src) {
         }
     }
     EXPECT_EQ(BlockBytes(src), before) << "the source was changed";
+}
+
+// Holds the vector kernels to their 4-lane build while in scope (the 8-lane
+// build runs otherwise, where the processor has it).
+struct FourLanes {
+    explicit FourLanes(bool hold = true) { colour_lanes::HoldToFourLanes(hold); }
+    ~FourLanes() { colour_lanes::HoldToFourLanes(false); }
+    FourLanes(const FourLanes&) = delete;
+    FourLanes& operator=(const FourLanes&) = delete;
+};
+inline constexpr bool kBothBuilds[] = {false, true};
+inline std::string BuildName(bool four) {
+    return four ? "4 lanes" : colour_lanes::WideLanesInUse() ? "8 lanes" : "4 lanes (no AVX2)";
 }
 
 // The sizes the references run on: a single pixel, odd sizes, and rows wider

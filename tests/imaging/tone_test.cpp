@@ -87,26 +87,30 @@ Op Stretch() {
 }
 
 TEST(Levels, EqualizeAndStretchMatchTheReferenceOnRandomImages) {
-    for (Kind kind : {Kind::True24, Kind::Grey8})
-        for (const Size& size : kSizes)
-            for (const auto& [lo, hi] :
-                 {std::pair{0, 255}, std::pair{50, 200}, std::pair{90, 91}}) {
-                LeakCheck leaks;
-                KOwnedHandle src(Narrow(size.w, size.h, kind, uint32_t(size.w + lo), lo, hi));
-                const std::string where = KindName(kind) + " " + std::to_string(size.w) + "x" +
-                                          std::to_string(size.h) + " values " + std::to_string(lo) +
-                                          ".." + std::to_string(hi);
-                for (const auto& [name, op, ref] :
-                     {std::tuple{"equalize", Equalize(), RefEqualize(src.get())},
-                      std::tuple{"stretch", Stretch(), RefStretch(src.get())}}) {
-                    KHANDLE out = nullptr;
-                    ASSERT_EQ(op(nullptr, src.get(), &out), 0) << name << ", " << where;
-                    KOwnedHandle owner(out);
-                    EXPECT_EQ(FirstDifference(BlockBytes(out), ExpectedBlock(src.get(), ref, true)),
-                              "")
-                        << name << ", " << where;
+    for (bool four : kBothBuilds)
+        for (Kind kind : {Kind::True24, Kind::Grey8})
+            for (const Size& size : kSizes)
+                for (const auto& [lo, hi] :
+                     {std::pair{0, 255}, std::pair{50, 200}, std::pair{90, 91}}) {
+                    FourLanes lanes(four);
+                    LeakCheck leaks;
+                    KOwnedHandle src(Narrow(size.w, size.h, kind, uint32_t(size.w + lo), lo, hi));
+                    const std::string where = BuildName(four) + ", " + KindName(kind) + " " +
+                                              std::to_string(size.w) + "x" +
+                                              std::to_string(size.h) + " values " +
+                                              std::to_string(lo) + ".." + std::to_string(hi);
+                    for (const auto& [name, op, ref] :
+                         {std::tuple{"equalize", Equalize(), RefEqualize(src.get())},
+                          std::tuple{"stretch", Stretch(), RefStretch(src.get())}}) {
+                        KHANDLE out = nullptr;
+                        ASSERT_EQ(op(nullptr, src.get(), &out), 0) << name << ", " << where;
+                        KOwnedHandle owner(out);
+                        EXPECT_EQ(
+                            FirstDifference(BlockBytes(out), ExpectedBlock(src.get(), ref, true)),
+                            "")
+                            << name << ", " << where;
+                    }
                 }
-            }
 }
 
 TEST(Levels, WorkedValues) {
