@@ -21,8 +21,12 @@
 
 // mode 2, brightness: d = value x 255 / 100, v -> clamp(v + d); any value is
 // accepted (beyond +-100 everything ends at 0 or 255).
-// mode 3, contrast: value limited to -100..100; 100 sends 0..127 to 0 and
-// 128..255 to 255, -100 sends everything to 128, 0 sends 1..254 to v - 1.
+// mode 3, contrast: value limited to -100..100, c = |value| x 127 / 100.
+// Above 0, 0..c go to 0, 255 - c..255 to 255 and the values between follow
+// a ramp of slope 255 / (255 - 2c) from 0; below 0, every value follows a
+// ramp of slope (255 - 2c) / 255 from c + 1; ramps are summed in single
+// precision. 100 sends 0..127 to 0 and 128..255 to 255, -100 sends
+// everything to 128, 0 sends 1..254 to v - 1.
 // Any other mode: 101. Greyscale-aware.
 KervErrorCode AdjustBrightnessContrast(StatusControlBlock* status, KHANDLE source, KHANDLE* result,
                                        int16_t value, uint16_t mode);
@@ -46,19 +50,23 @@ KervErrorCode AdjustRGBDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* 
 KervErrorCode AdjustHLSDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result, int16_t hue,
                            int16_t saturation, int16_t lightness);
 
-// Percentages: highlight 100, midtone 50, shadow 0 leave the image as it is
-// (a plain copy, reserved bytes included). Otherwise every value goes
-// through one curve: stretched so that the highlight level becomes 255,
-// values 97..159 moved by midtone - 50, values below the shadow level set
-// to 0 and the rest stretched down. Any value is accepted: a highlight of 0
-// or less makes everything but 0 white, a shadow of 101 or more makes
-// everything but 255 black. `reserved` is ignored. Greyscale-aware.
+// Percentages: highlight 100, midtone 50 and shadow 0 leave the image as it
+// is (a plain copy, reserved bytes included). Otherwise every value goes
+// through one curve: stretched so that the highlight level
+// (highlight x 255 / 100) becomes 255, then values 97..159 moved by
+// midtone - 50, then values below the shadow level (shadow x 255 / 100)
+// set to 0 and the rest stretched down from it; the last two steps leave
+// inputs 0 and 255 alone, and 0 always stays 0. Any 16-bit values are
+// accepted (a highlight of 0 or less sends every value above 0 to 255 in
+// the first step). `reserved` is ignored. Greyscale-aware.
 KervErrorCode AdjustHMSDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result,
                            int16_t highlight, int16_t midtone, int16_t shadow, int32_t reserved);
 
-// v -> integer part of 255 x (v / 255)^(1 / gamma) + 0.5, per channel (the
-// grey pixel values of a greyscale image use the red gamma). A gamma below
-// 0.0001, not a number or infinite is 101. Greyscale-aware.
+// Per channel v -> integer part of v^e x 255 / 255^e + 0.5, e = 1 / gamma,
+// in double precision; for gammas below about 0.0078, where 255^e overflows,
+// the same value as 255 x (v / 255)^e + 0.5. A gamma below 0.0001, not a
+// number or infinite is 101. Greyscale-aware: grey pixel values use the red
+// gamma.
 KervErrorCode GammaDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result, float redGamma,
                        float greenGamma, float blueGamma);
 
