@@ -482,36 +482,38 @@ INSTANTIATE_TEST_SUITE_P(Builds, HueImagePath, testing::ValuesIn(kBothBuilds),
 
 // ---- Contract ----
 
+// Out-of-range values, each parameter alone at the edges of its range and of
+// 16 bits.
 TEST(AdjustContract, RefusalsAllocateNothing) {
     struct Case {
-        const char* name;
+        std::string name;
         Op op;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"brightness mode 0",
          [](auto s, auto i, auto o) { return AdjustBrightnessContrast(s, i, o, 10, 0); }},
         {"brightness mode 4",
          [](auto s, auto i, auto o) { return AdjustBrightnessContrast(s, i, o, 10, 4); }},
         {"tone curve mode 5", Curve(10, 5)},
         {"tone curve mode 65535", Curve(10, 65535)},
-        {"red 101", Rgb(101, 0, 0)},
-        {"green -101", Rgb(0, -101, 0)},
-        {"blue 32767", Rgb(0, 0, 32767)},
-        {"red -32768", Rgb(-32768, 0, 0)},
-        {"hue 101", Hls(101, 0, 0)},
-        {"hue -32768", Hls(-32768, 0, 0)},
-        {"saturation 32767", Hls(0, 32767, 0)},
-        {"lightness -101", Hls(0, 0, -101)},
         {"gamma 0", Gamma(0.0f, 1.0f, 1.0f)},
         {"gamma 0.0000999", Gamma(1.0f, 0.0000999f, 1.0f)},
         {"gamma -2", Gamma(1.0f, 1.0f, -2.0f)},
+        {"gamma lowest", Gamma(1.0f, 1.0f, std::numeric_limits<float>::lowest())},
         {"gamma NaN", Gamma(std::numeric_limits<float>::quiet_NaN(), 1.0f, 1.0f)},
         {"gamma infinite", Gamma(1.0f, std::numeric_limits<float>::infinity(), 1.0f)},
-        {"colorize hue 256", Colorize(256, 0)},
-        {"colorize hue -1", Colorize(-1, 0)},
-        {"colorize saturation 32767", Colorize(0, 32767)},
-        {"colorize saturation -32768", Colorize(0, -32768)},
     };
+    for (int v : {-32768, -101, 101, 32767})
+        for (int k = 0; k < 3; ++k) {
+            const int p[3] = {k == 0 ? v : 0, k == 1 ? v : 0, k == 2 ? v : 0};
+            const std::string at = " parameter " + std::to_string(k) + " = " + std::to_string(v);
+            cases.push_back({"rgb" + at, Rgb(p[0], p[1], p[2])});
+            cases.push_back({"hls" + at, Hls(p[0], p[1], p[2])});
+        }
+    for (int v : {-32768, -1, 256, 32767}) {
+        cases.push_back({"colorize hue " + std::to_string(v), Colorize(v, 0)});
+        cases.push_back({"colorize saturation " + std::to_string(v), Colorize(0, v)});
+    }
     KOwnedHandle src(RandomSource(7, 3, Kind::True24, 1));
     StoppingStatus silent(1000);
     for (const Case& c : cases) {
