@@ -56,21 +56,20 @@ template <class F> void RunOp(benchmark::State& state, Image& img, F op) {
 }
 
 void BM_Brightness24(benchmark::State& state) {
-    RunOp(state, TrueColor(), [](KHANDLE s, KHANDLE* o) {
-        return AdjustBrightnessContrast(nullptr, s, o, 30, 2);
-    });
+    RunOp(state, TrueColor(),
+          [](KHANDLE s, KHANDLE* o) { return AdjustBrightnessContrast(nullptr, s, o, 30, 2); });
 }
 BENCHMARK(BM_Brightness24)->Unit(benchmark::kMillisecond);
 
 void BM_Contrast24(benchmark::State& state) {
-    RunOp(state, TrueColor(), [](KHANDLE s, KHANDLE* o) {
-        return AdjustBrightnessContrast(nullptr, s, o, 40, 3);
-    });
+    RunOp(state, TrueColor(),
+          [](KHANDLE s, KHANDLE* o) { return AdjustBrightnessContrast(nullptr, s, o, 40, 3); });
 }
 BENCHMARK(BM_Contrast24)->Unit(benchmark::kMillisecond);
 
 void BM_Solarize24(benchmark::State& state) {
-    RunOp(state, TrueColor(), [](KHANDLE s, KHANDLE* o) { return AdjustDIB(nullptr, s, o, 128, 4); });
+    RunOp(state, TrueColor(),
+          [](KHANDLE s, KHANDLE* o) { return AdjustDIB(nullptr, s, o, 128, 4); });
 }
 BENCHMARK(BM_Solarize24)->Unit(benchmark::kMillisecond);
 
@@ -99,23 +98,22 @@ void BM_Hls24(benchmark::State& state) {
 BENCHMARK(BM_Hls24)->Unit(benchmark::kMillisecond);
 
 void BM_Colorize24(benchmark::State& state) {
-    RunOp(state, TrueColor(), [](KHANDLE s, KHANDLE* o) { return ColorizeDIB(nullptr, s, o, 30, 200); });
+    RunOp(state, TrueColor(),
+          [](KHANDLE s, KHANDLE* o) { return ColorizeDIB(nullptr, s, o, 30, 200); });
 }
 BENCHMARK(BM_Colorize24)->Unit(benchmark::kMillisecond);
 
 void BM_BrightnessGrey(benchmark::State& state) {
     static Image img(8, true);
-    RunOp(state, img, [](KHANDLE s, KHANDLE* o) {
-        return AdjustBrightnessContrast(nullptr, s, o, 30, 2);
-    });
+    RunOp(state, img,
+          [](KHANDLE s, KHANDLE* o) { return AdjustBrightnessContrast(nullptr, s, o, 30, 2); });
 }
 BENCHMARK(BM_BrightnessGrey)->Unit(benchmark::kMillisecond);
 
 void BM_BrightnessPalette8(benchmark::State& state) {
     static Image img(8);
-    RunOp(state, img, [](KHANDLE s, KHANDLE* o) {
-        return AdjustBrightnessContrast(nullptr, s, o, 30, 2);
-    });
+    RunOp(state, img,
+          [](KHANDLE s, KHANDLE* o) { return AdjustBrightnessContrast(nullptr, s, o, 30, 2); });
 }
 BENCHMARK(BM_BrightnessPalette8)->Unit(benchmark::kMillisecond);
 

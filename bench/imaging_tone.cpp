@@ -40,12 +40,14 @@ void BM_Greyscale24(benchmark::State& state) {
 BENCHMARK(BM_Greyscale24)->Unit(benchmark::kMillisecond);
 
 void BM_Equalize24(benchmark::State& state) {
-    RunOp(state, TrueColor(), [](KHANDLE s, KHANDLE* o) { return EqualizeDIB(nullptr, s, o, nullptr); });
+    RunOp(state, TrueColor(),
+          [](KHANDLE s, KHANDLE* o) { return EqualizeDIB(nullptr, s, o, nullptr); });
 }
 BENCHMARK(BM_Equalize24)->Unit(benchmark::kMillisecond);
 
 void BM_Stretch24(benchmark::State& state) {
-    RunOp(state, TrueColor(), [](KHANDLE s, KHANDLE* o) { return StretchDIB(nullptr, s, o, nullptr); });
+    RunOp(state, TrueColor(),
+          [](KHANDLE s, KHANDLE* o) { return StretchDIB(nullptr, s, o, nullptr); });
 }
 BENCHMARK(BM_Stretch24)->Unit(benchmark::kMillisecond);
 
