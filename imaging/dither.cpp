@@ -136,22 +136,56 @@ struct MapLookup {
     uint8_t operator()(uint8_t r, uint8_t g, uint8_t b) const { return map[MapKey(r, g, b)]; }
 };
 
-// Squared RGB distance, lowest index on ties.
-uint8_t NearestEntry(uint8_t r, uint8_t g, uint8_t b, const RGBQUAD* pal, uint32_t count) {
-    uint32_t best = UINT32_MAX;
-    uint32_t bestIndex = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        const int db = int(b) - pal[i].rgbBlue, dg = int(g) - pal[i].rgbGreen,
-                  dr = int(r) - pal[i].rgbRed;
-        const auto d = uint32_t(db * db + dg * dg + dr * dr);
-        if (d < best) {
-            best = d;
-            bestIndex = i;
-            if (d == 0) break;
+// The search behind DitherToPalette's cache: squared RGB distance, lowest
+// index on ties, over the first `count` entries. Eight entries at a time in
+// generic vectors (plain SIMD where the target has it, scalar code where it
+// has not, the same arithmetic either way): a difference of two components
+// fits 16 bits and so does its square taken unsigned; the sum of three
+// squares is widened to 32 bits and shifted over the index, so that the
+// least key is the nearest entry with the lowest index. The last block is
+// padded with copies of entry 0, which can never beat entry 0 itself.
+using I16x8 = int16_t __attribute__((vector_size(16)));
+using U16x8 = uint16_t __attribute__((vector_size(16)));
+using I32x4 = int32_t __attribute__((vector_size(16)));
+
+inline I32x4 Low(U16x8 v) {
+    return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3), I32x4);
+}
+inline I32x4 High(U16x8 v) {
+    return __builtin_convertvector(__builtin_shufflevector(v, v, 4, 5, 6, 7), I32x4);
+}
+
+class PaletteSearch {
+  public:
+    PaletteSearch(const RGBQUAD* pal, uint32_t count) : blocks_(int((count + 7) / 8)) {
+        for (int i = 0; i < 8 * blocks_; ++i) {
+            const RGBQUAD& e = pal[uint32_t(i) < count ? i : 0];
+            r_[i / 8][i % 8] = e.rgbRed, g_[i / 8][i % 8] = e.rgbGreen,
+                          b_[i / 8][i % 8] = e.rgbBlue;
         }
     }
-    return uint8_t(bestIndex);
-}
+
+    uint8_t nearest(uint8_t r, uint8_t g, uint8_t b) const {
+        const I16x8 qr = I16x8{} + int16_t(r), qg = I16x8{} + int16_t(g), qb = I16x8{} + int16_t(b);
+        I32x4 best0 = I32x4{} + INT32_MAX, best1 = best0;
+        I32x4 index0 = {0, 1, 2, 3}, index1 = {4, 5, 6, 7};
+        for (int j = 0; j < blocks_; ++j, index0 += 8, index1 += 8) {
+            const I16x8 dr = r_[j] - qr, dg = g_[j] - qg, db = b_[j] - qb;
+            const auto sr = U16x8(dr * dr), sg = U16x8(dg * dg), sb = U16x8(db * db);
+            const I32x4 key0 = ((Low(sr) + Low(sg) + Low(sb)) << 8) | index0;
+            const I32x4 key1 = ((High(sr) + High(sg) + High(sb)) << 8) | index1;
+            best0 = key0 < best0 ? key0 : best0;
+            best1 = key1 < best1 ? key1 : best1;
+        }
+        best0 = best1 < best0 ? best1 : best0;
+        const int32_t best = std::min(std::min(best0[0], best0[1]), std::min(best0[2], best0[3]));
+        return uint8_t(best & 255);
+    }
+
+  private:
+    int blocks_;
+    I16x8 r_[32], g_[32], b_[32];
+};
 
 // DitherToPalette's cache: 2^21 entries keyed by the top seven bits of each
 // component; an entry of 0x8000 or more is not known yet.
@@ -162,11 +196,10 @@ constexpr uint32_t CacheKey(uint8_t r, uint8_t g, uint8_t b) {
 
 struct CacheLookup {
     uint16_t* cache;
-    const RGBQUAD* palette;
-    uint32_t count;
+    const PaletteSearch* search;
     uint8_t operator()(uint8_t r, uint8_t g, uint8_t b) const {
         uint16_t& slot = cache[CacheKey(r, g, b)];
-        if (slot & 0x8000) slot = NearestEntry(r, g, b, palette, count);
+        if (slot & 0x8000) slot = search->nearest(r, g, b);
         return uint8_t(slot);
     }
 };
@@ -485,8 +518,9 @@ KervErrorCode DitherToPalette(StatusControlBlock* status, KHANDLE source, KHANDL
     ProgressReporter progress(status);
     Reduction job{targetBits, method, palette};
     if (reduceBleed) job.error = Reduction::Error::ThreeQuarters;
+    const PaletteSearch search(palette, count);
     const KervErrorCode rc = Reduce(progress, src, result, job, palette, 1u << targetBits,
-                                    CacheLookup{cache.as<uint16_t>(), palette, count});
+                                    CacheLookup{cache.as<uint16_t>(), &search});
     if (rc == KERV_OK) guard.keep();
     return rc;
 }
