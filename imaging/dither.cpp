@@ -139,12 +139,11 @@ struct MapLookup {
 // The search behind DitherToPalette's cache: squared RGB distance, lowest
 // index on ties, over the first `count` entries. Eight entries at a time in
 // generic vectors (plain SIMD where the target has it, scalar code where it
-// has not, the same arithmetic either way): a difference of two components
-// fits 16 bits and so does its square taken unsigned; the sum of three
+// has not, the same arithmetic either way): differences and squares are
+// taken modulo 2^16, which is exact for squares of -255..255; the sum of three
 // squares is widened to 32 bits and shifted over the index, so that the
 // least key is the nearest entry with the lowest index. The last block is
 // padded with copies of entry 0, which can never beat entry 0 itself.
-using I16x8 = int16_t __attribute__((vector_size(16)));
 using U16x8 = uint16_t __attribute__((vector_size(16)));
 using I32x4 = int32_t __attribute__((vector_size(16)));
 
@@ -160,18 +159,20 @@ class PaletteSearch {
     PaletteSearch(const RGBQUAD* pal, uint32_t count) : blocks_(int((count + 7) / 8)) {
         for (int i = 0; i < 8 * blocks_; ++i) {
             const RGBQUAD& e = pal[uint32_t(i) < count ? i : 0];
-            r_[i / 8][i % 8] = e.rgbRed, g_[i / 8][i % 8] = e.rgbGreen,
-                          b_[i / 8][i % 8] = e.rgbBlue;
+            r_[i / 8][i % 8] = e.rgbRed;
+            g_[i / 8][i % 8] = e.rgbGreen;
+            b_[i / 8][i % 8] = e.rgbBlue;
         }
     }
 
     uint8_t nearest(uint8_t r, uint8_t g, uint8_t b) const {
-        const I16x8 qr = I16x8{} + int16_t(r), qg = I16x8{} + int16_t(g), qb = I16x8{} + int16_t(b);
+        const U16x8 qr = U16x8{} + uint16_t(r), qg = U16x8{} + uint16_t(g),
+                    qb = U16x8{} + uint16_t(b);
         I32x4 best0 = I32x4{} + INT32_MAX, best1 = best0;
         I32x4 index0 = {0, 1, 2, 3}, index1 = {4, 5, 6, 7};
         for (int j = 0; j < blocks_; ++j, index0 += 8, index1 += 8) {
-            const I16x8 dr = r_[j] - qr, dg = g_[j] - qg, db = b_[j] - qb;
-            const auto sr = U16x8(dr * dr), sg = U16x8(dg * dg), sb = U16x8(db * db);
+            const U16x8 dr = r_[j] - qr, dg = g_[j] - qg, db = b_[j] - qb;
+            const U16x8 sr = dr * dr, sg = dg * dg, sb = db * db;
             const I32x4 key0 = ((Low(sr) + Low(sg) + Low(sb)) << 8) | index0;
             const I32x4 key1 = ((High(sr) + High(sg) + High(sb)) << 8) | index1;
             best0 = key0 < best0 ? key0 : best0;
@@ -184,7 +185,7 @@ class PaletteSearch {
 
   private:
     int blocks_;
-    I16x8 r_[32], g_[32], b_[32];
+    U16x8 r_[32], g_[32], b_[32];
 };
 
 // DitherToPalette's cache: 2^21 entries keyed by the top seven bits of each

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <random>
@@ -449,6 +450,28 @@ const IdentityCase kIdentities[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Dither, DitherIdentities, ::testing::ValuesIn(kIdentities),
                          CaseName<IdentityCase>);
+
+// Palettes of few colours repeated: every tie goes to the lowest index,
+// through the cache and through the exact search, whatever the count.
+TEST(DitherPictures, TiesGoToTheLowestIndex) {
+    std::vector<RGBQUAD> pal(256);
+    for (size_t i = 0; i < 256; ++i)
+        pal[i] = RGBQUAD{uint8_t(i % 5 * 60), uint8_t(i % 3 * 120), uint8_t(i % 2 * 250), 0};
+    for (uint16_t count : {3, 13, 200, 256})
+        for (Op op : {Op::Palette, Op::Exact})
+            for (uint8_t method : {0, 2}) {
+                LeakCheck leaks;
+                ReleaseDitherCache();
+                const ReductionCase c{"", op, 8, method, 0, true, count, 100};
+                KOwnedHandle src(Source(37, 5, 24, count));
+                Outcome r = Reduce(c, src.get(), pal.data());
+                ASSERT_EQ(r.rc, 0);
+                const std::vector<int> got = IndexesOf(r.out.get());
+                EXPECT_EQ(got, Expected(c, src.get(), pal.data())) << count << "/" << int(method);
+                EXPECT_LT(*std::max_element(got.begin(), got.end()), std::min<int>(count, 30));
+                ReleaseDitherCache();
+            }
+}
 
 // An 8-bit source whose table has two entries: index 5 reads as black.
 TEST(DitherPictures, IndexPastTheSourceTableIsBlack) {
