@@ -193,7 +193,8 @@ struct Outcome {
 
 Outcome Reduce(const ReductionCase& c, KHANDLE src, const RGBQUAD* palette,
                StatusControlBlock* status = nullptr) {
-    KHANDLE out = nullptr;
+    KHANDLE const untouched = reinterpret_cast<KHANDLE>(uintptr_t{1});
+    KHANDLE out = untouched; // every call must clear the slot first
     KervErrorCode rc = 0;
     switch (c.op) {
     case Op::Standard:
@@ -206,6 +207,10 @@ Outcome Reduce(const ReductionCase& c, KHANDLE src, const RGBQUAD* palette,
         rc = DitherDIB(status, src, &out, c.target, c.givenPalette ? palette : nullptr, c.method,
                        c.bleed, c.count, c.strength);
         break;
+    }
+    if (out == untouched) {
+        ADD_FAILURE() << "the result slot was not cleared";
+        out = nullptr;
     }
     return Outcome{rc, KOwnedHandle(out)};
 }
@@ -560,59 +565,42 @@ TEST(DitherContract, RefusesBadArgumentsWithTheSlotCleared) {
     KOwnedHandle rgb(Source(4, 4, 24, 1)), mono(Source(4, 4, 1, 1));
     KOwnedHandle garbage(KML_GlobalAlloc(KMEM_GHND, 64));
     const std::vector<RGBQUAD> pal = RandomPalette(1);
-    const RGBQUAD* p = pal.data();
     const struct {
         const char* what;
-        std::function<KervErrorCode(KHANDLE*)> call;
+        ReductionCase c;
+        KHANDLE src;
+        const RGBQUAD* palette;
     } kCases[] = {
-        {"standard: null source",
-         [&](KHANDLE* o) { return DitherToStandardPalette(nullptr, nullptr, o, 8, 1, 0, ""); }},
-        {"standard: target 1",
-         [&](KHANDLE* o) { return DitherToStandardPalette(nullptr, rgb.get(), o, 1, 1, 0, ""); }},
-        {"standard: target 24",
-         [&](KHANDLE* o) { return DitherToStandardPalette(nullptr, rgb.get(), o, 24, 1, 0, ""); }},
-        {"standard: method 3",
-         [&](KHANDLE* o) {
-             return DitherToStandardPalette(nullptr, rgb.get(), o, 8, 3, 0, kMapPath);
-         }},
-        {"standard: 1-bit source",
-         [&](KHANDLE* o) { return DitherToStandardPalette(nullptr, mono.get(), o, 8, 1, 0, ""); }},
-        {"standard: not a DIB",
-         [&](KHANDLE* o) {
-             return DitherToStandardPalette(nullptr, garbage.get(), o, 8, 1, 0, "");
-         }},
-        {"palette: method 1",
-         [&](KHANDLE* o) { return DitherToPalette(nullptr, rgb.get(), o, 8, p, 1, 0, 256); }},
-        {"palette: null palette",
-         [&](KHANDLE* o) { return DitherToPalette(nullptr, rgb.get(), o, 8, nullptr, 0, 0, 256); }},
-        {"palette: count 0",
-         [&](KHANDLE* o) { return DitherToPalette(nullptr, rgb.get(), o, 8, p, 0, 0, 0); }},
-        {"palette: count 257",
-         [&](KHANDLE* o) { return DitherToPalette(nullptr, rgb.get(), o, 8, p, 0, 0, 257); }},
-        {"palette: 17 of 16",
-         [&](KHANDLE* o) { return DitherToPalette(nullptr, rgb.get(), o, 4, p, 0, 0, 17); }},
-        {"palette: target 0",
-         [&](KHANDLE* o) { return DitherToPalette(nullptr, rgb.get(), o, 0, p, 0, 0, 16); }},
-        {"palette: 1-bit source",
-         [&](KHANDLE* o) { return DitherToPalette(nullptr, mono.get(), o, 4, p, 0, 0, 16); }},
-        {"exact: strength -1",
-         [&](KHANDLE* o) { return DitherDIB(nullptr, rgb.get(), o, 8, nullptr, 2, 0, 256, -1); }},
-        {"exact: method 3",
-         [&](KHANDLE* o) { return DitherDIB(nullptr, rgb.get(), o, 8, nullptr, 3, 0, 256, 100); }},
-        {"exact: 17 of 16",
-         [&](KHANDLE* o) { return DitherDIB(nullptr, rgb.get(), o, 4, p, 2, 0, 17, 100); }},
-        {"exact: count 0",
-         [&](KHANDLE* o) { return DitherDIB(nullptr, rgb.get(), o, 8, p, 2, 0, 0, 100); }},
-        {"exact: 1-bit source",
-         [&](KHANDLE* o) { return DitherDIB(nullptr, mono.get(), o, 8, p, 2, 0, 256, 100); }},
+        {"standard: null source", {"", Op::Standard, 8, 1, 0, false, 256, 100}, nullptr, nullptr},
+        {"standard: target 1", {"", Op::Standard, 1, 1, 0, false, 256, 100}, rgb.get(), nullptr},
+        {"standard: target 24", {"", Op::Standard, 24, 1, 0, false, 256, 100}, rgb.get(), nullptr},
+        {"standard: method 3", {"", Op::Standard, 8, 3, 0, false, 256, 100}, rgb.get(), nullptr},
+        {"standard: 1 bit", {"", Op::Standard, 8, 1, 0, false, 256, 100}, mono.get(), nullptr},
+        {"standard: no DIB", {"", Op::Standard, 8, 1, 0, false, 256, 100}, garbage.get(), nullptr},
+        {"palette: method 1", {"", Op::Palette, 8, 1, 0, true, 256, 100}, rgb.get(), pal.data()},
+        {"palette: no palette", {"", Op::Palette, 8, 0, 0, true, 256, 100}, rgb.get(), nullptr},
+        {"palette: count 0", {"", Op::Palette, 8, 0, 0, true, 0, 100}, rgb.get(), pal.data()},
+        {"palette: count 257", {"", Op::Palette, 8, 0, 0, true, 257, 100}, rgb.get(), pal.data()},
+        {"palette: 17 of 16", {"", Op::Palette, 4, 0, 0, true, 17, 100}, rgb.get(), pal.data()},
+        {"palette: target 0", {"", Op::Palette, 0, 0, 0, true, 16, 100}, rgb.get(), pal.data()},
+        {"palette: 1 bit", {"", Op::Palette, 4, 0, 0, true, 16, 100}, mono.get(), pal.data()},
+        {"exact: strength -1", {"", Op::Exact, 8, 2, 0, false, 256, -1}, rgb.get(), nullptr},
+        {"exact: method 3", {"", Op::Exact, 8, 3, 0, false, 256, 100}, rgb.get(), nullptr},
+        {"exact: 17 of 16", {"", Op::Exact, 4, 2, 0, true, 17, 100}, rgb.get(), pal.data()},
+        {"exact: count 0", {"", Op::Exact, 8, 2, 0, true, 0, 100}, rgb.get(), pal.data()},
+        {"exact: 1 bit", {"", Op::Exact, 8, 2, 0, true, 256, 100}, mono.get(), pal.data()},
     };
     for (const auto& c : kCases) {
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(c.call(&out), KERV_INVALID_PARAM) << c.what;
-        EXPECT_EQ(out, nullptr) << c.what;
+        Outcome r = Reduce(c.c, c.src, c.palette);
+        EXPECT_EQ(r.rc, KERV_INVALID_PARAM) << c.what;
+        EXPECT_EQ(r.out.get(), nullptr) << c.what;
     }
-    EXPECT_EQ(DitherToPalette(nullptr, rgb.get(), nullptr, 8, p, 0, 0, 256), KERV_INVALID_PARAM);
-    EXPECT_EQ(DitherDIB(nullptr, rgb.get(), nullptr, 8, p, 0, 0, 256, 100), KERV_INVALID_PARAM);
+    EXPECT_EQ(DitherToPalette(nullptr, rgb.get(), nullptr, 8, pal.data(), 0, 0, 256),
+              KERV_INVALID_PARAM);
+    EXPECT_EQ(DitherDIB(nullptr, rgb.get(), nullptr, 8, nullptr, 0, 0, 256, 100),
+              KERV_INVALID_PARAM);
+    EXPECT_EQ(DitherToStandardPalette(nullptr, rgb.get(), nullptr, 8, 1, 0, ""),
+              KERV_INVALID_PARAM);
 }
 
 class DitherFailures : public ::testing::TestWithParam<ReductionCase> {};
