@@ -69,7 +69,8 @@ void ReleaseDitherCache();
 // weighted maps each level through a fixed table that darkens the shadows
 // and lifts the highlights. The darkest and brightest levels of the colour
 // table (the grey ramp for 24 bits) give the threshold, their mean; error
-// diffusion keeps every level between them.
+// diffusion keeps every level between them. An index past the colour table
+// reads as black and does not widen the range.
 // kernel: 0 threshold only, 1 Floyd-Steinberg, 2 Burkes, 3 Stucki (the last
 // reaches two rows down). Sources of 4, 8 and 24 bits; 1 bit is 101.
 KervErrorCode DitherTo2Colors(StatusControlBlock* status, KHANDLE source, KHANDLE* result,
@@ -77,7 +78,8 @@ KervErrorCode DitherTo2Colors(StatusControlBlock* status, KHANDLE source, KHANDL
 
 // The palette reduction with the exact nearest colour (squared RGB distance,
 // lowest index on ties) for every pixel. palette: 16 or 256 entries by
-// targetBits, or null for the standard palette of the target. The result's
+// targetBits, or null for the standard palette of the target, of which the
+// first `count` (1 .. 2^targetBits) are matched; the result's
 // colours-important field holds count. strengthPercent scales the diffused
 // error (100 full, 0 none; reduceBleed takes 3/4 of it); below 0 is 101.
 // Ordered dither computes standard-palette indexes whatever the palette.
