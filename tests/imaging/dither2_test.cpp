@@ -228,6 +228,22 @@ TEST(TwoColorPictures, ComponentAndWeightingDecide) {
     EXPECT_EQ(dither_tables::kTwoColorWeight[130], 91);
 }
 
+// A table of two levels, 100 and 200 (threshold 150): index 7 lies past it,
+// reads as black and leaves the range alone, so level 200 is still white.
+TEST(TwoColorPictures, IndexPastTheTableIsBlackAndOutsideTheRange) {
+    LeakCheck leaks;
+    KOwnedHandle src(AllocDIB(3, 1, 8, 2));
+    {
+        DIBLock d(src.get());
+        d.palette()[0] = RGBQUAD{100, 100, 100, 0};
+        d.palette()[1] = RGBQUAD{200, 200, 200, 0};
+        d.bits()[0] = 1, d.bits()[1] = 7, d.bits()[2] = 0;
+    }
+    EXPECT_EQ(BitsOf(TwoColors(src.get(), 0, 0, false).get()), (std::vector<int>{1, 0, 0}));
+    EXPECT_EQ(BitsOf(TwoColors(src.get(), 1, 0, false).get()),
+              Reference(LevelsOf(src.get(), 0, false), 1));
+}
+
 TEST(TwoColorPictures, ResolutionIsTheSources) {
     LeakCheck leaks;
     KOwnedHandle src(Source(5, 5, 8, 1));
