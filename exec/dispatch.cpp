@@ -11,6 +11,7 @@
 // on success, and any working copy is freed on every path.
 #include "core/dib.h"
 #include "formats/dibroutines.h"
+#include "imaging/adjust.h"
 #include "imaging/border.h"
 #include "imaging/depth.h"
 #include "imaging/filter.h"
@@ -19,6 +20,7 @@
 #include "imaging/rank.h"
 #include "imaging/resample.h"
 #include "imaging/rotate.h"
+#include "imaging/tone.h"
 #include "script/script.h"
 
 #include <limits>
@@ -216,6 +218,58 @@ KervErrorCode Resize(Context& c, KHANDLE* out) {
     return AddFrame(c, scaled.get(), out, horizontal, vertical);
 }
 
+// ---- Colour adjustments and tones ----
+
+// Brightness first, then contrast on its result; contrast alone when the
+// brightness is 0, whatever the contrast (a contrast of 0 still runs).
+KervErrorCode BrightnessContrast(Context& c, KHANDLE* out) {
+    enum { kBrightness = 2, kContrast = 3 };
+    const auto& p = c.cmd.m_nParam;
+    if (p[0] == 0) return AdjustBrightnessContrast(c.status, c.image, out, Slot16(c, 1), kContrast);
+    KOwnedHandle brighter;
+    {
+        KHANDLE made = nullptr;
+        const KervErrorCode rc =
+            AdjustBrightnessContrast(c.status, c.image, &made, Slot16(c, 0), kBrightness);
+        brighter.reset(made);
+        if (rc != KERV_OK) return rc;
+    }
+    if (p[1] == 0) {
+        *out = brighter.release();
+        return KERV_OK;
+    }
+    return AdjustBrightnessContrast(c.status, brighter.get(), out, Slot16(c, 1), kContrast);
+}
+KervErrorCode RedGreenBlue(Context& c, KHANDLE* out) {
+    return AdjustRGBDIB(c.status, c.image, out, Slot16(c, 0), Slot16(c, 1), Slot16(c, 2));
+}
+KervErrorCode HueSaturationLum(Context& c, KHANDLE* out) {
+    return AdjustHLSDIB(c.status, c.image, out, Slot16(c, 0), Slot16(c, 1), Slot16(c, 2));
+}
+KervErrorCode HighlightMidtoneShadow(Context& c, KHANDLE* out) {
+    return AdjustHMSDIB(c.status, c.image, out, Slot16(c, 0), Slot16(c, 1), Slot16(c, 2), 0);
+}
+KervErrorCode Gamma(Context& c, KHANDLE* out) {
+    const float g = c.cmd.m_fParam[0];
+    return GammaDIB(c.status, c.image, out, g, g, g);
+}
+KervErrorCode Colorize(Context& c, KHANDLE* out) {
+    return ColorizeDIB(c.status, c.image, out, Slot16(c, 0), Slot16(c, 1));
+}
+KervErrorCode Greyscale(Context& c, KHANDLE* out) { return GreyscaleDIB(c.status, c.image, out); }
+KervErrorCode Equalize(Context& c, KHANDLE* out) {
+    return EqualizeDIB(c.status, c.image, out, nullptr);
+}
+KervErrorCode Stretch(Context& c, KHANDLE* out) { return StretchDIB(c.status, c.image, out, nullptr); }
+KervErrorCode Negative(Context& c, KHANDLE* out) { return InvertDIB(c.status, c.image, out); }
+KervErrorCode Posterize(Context& c, KHANDLE* out) {
+    return PosterizeDIB(c.status, c.image, out, Slot16(c, 0));
+}
+KervErrorCode Solarize(Context& c, KHANDLE* out) {
+    enum { kSolarize = 4 };
+    return AdjustDIB(c.status, c.image, out, Slot16(c, 0), kSolarize);
+}
+
 // ---- Convolution filters ----
 
 template <int code> KervErrorCode Filter(Context& c, KHANDLE* out) {
@@ -274,6 +328,18 @@ Row RowFor(int32_t id) {
     case CMD_TO_TRUE_COLOR: return ToTrueColor;
     case CMD_SET_OUTPUT_OPTIONS:
     case CMD_SET_INPUT_OPTIONS: return Setting;
+    case CMD_BRIGHTNESS_CONTRAST: return BrightnessContrast;
+    case CMD_RED_GREEN_BLUE: return RedGreenBlue;
+    case CMD_HUE_SATURATION_LUM: return HueSaturationLum;
+    case CMD_HIGHLIGHT_MIDTONE_SHADOW: return HighlightMidtoneShadow;
+    case CMD_GAMMA: return Gamma;
+    case CMD_GREYSCALE: return Greyscale;
+    case CMD_EQUALIZE_HISTOGRAM: return Equalize;
+    case CMD_STRETCH_HISTOGRAM: return Stretch;
+    case CMD_NEGATIVE: return Negative;
+    case CMD_POSTERIZE: return Posterize;
+    case CMD_SOLARIZE: return Solarize;
+    case CMD_COLORIZE: return Colorize;
     case CMD_EDGE_ENHANCE: return Filter<FILTER_EDGE_ENHANCE>;
     case CMD_EDGE_ENHANCE_MORE: return Filter<FILTER_EDGE_ENHANCE_MORE>;
     case CMD_FIND_EDGES: return Filter<FILTER_FIND_EDGES>;
@@ -295,20 +361,8 @@ Row RowFor(int32_t id) {
     case CMD_ADD_NOISE: return AddNoise;
     case CMD_MOSAIC: return Mosaic;
 
-    case CMD_BRIGHTNESS_CONTRAST:       // AdjustBrightnessContrast
-    case CMD_RED_GREEN_BLUE:            // AdjustRGBDIB
-    case CMD_HUE_SATURATION_LUM:        // AdjustHLSDIB
-    case CMD_HIGHLIGHT_MIDTONE_SHADOW:  // AdjustHMSDIB
-    case CMD_GAMMA:                     // GammaDIB
-    case CMD_GREYSCALE:                 // GreyscaleDIB
-    case CMD_EQUALIZE_HISTOGRAM:        // EqualizeDIB
-    case CMD_STRETCH_HISTOGRAM:         // StretchDIB
-    case CMD_NEGATIVE:                  // InvertDIB
-    case CMD_POSTERIZE:                 // PosterizeDIB
-    case CMD_SOLARIZE:                  // AdjustDIB
     case CMD_APPLY_PALETTE:             // ReadPaletteFile, DitherToPalette, ReplacePaletteDIB
     case CMD_OPTIMIZED_PALETTE:         // DitherToPalette
-    case CMD_COLORIZE:                  // ColorizeDIB
     case CMD_HORIZONTAL_PERSPECTIVE:
     case CMD_VERTICAL_PERSPECTIVE:
     case CMD_HORIZONTAL_CYLINDER:
