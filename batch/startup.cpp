@@ -15,10 +15,6 @@
 
 namespace fs = std::filesystem;
 
-#ifndef BRELLIX_BUILD_DATA_DIR
-#define BRELLIX_BUILD_DATA_DIR ""
-#endif
-
 std::string ProgramPath(const char* argv0) {
     std::error_code ec;
     fs::path p = fs::read_symlink("/proc/self/exe", ec);
@@ -31,7 +27,7 @@ std::string DataFolder(const std::string& exePath) {
     std::error_code ec;
     const fs::path installed = fs::path(exePath).parent_path() / ".." / "share" / "brellix";
     if (fs::is_directory(installed, ec)) return fs::weakly_canonical(installed, ec).string();
-    return BRELLIX_BUILD_DATA_DIR;
+    return BuildDataFolder();
 }
 
 bool StartUp(const std::string& exePath, StartupInfo* info, std::string* message) {

@@ -88,6 +88,19 @@ const SettingInfo kAll[] = {
 
 std::span<const SettingInfo> AllSettings() { return kAll; }
 
+#ifndef BRELLIX_BUILD_DATA_DIR
+#define BRELLIX_BUILD_DATA_DIR ""
+#endif
+
+std::string BuildDataFolder() { return BRELLIX_BUILD_DATA_DIR; }
+
+std::string DataFilePath(std::string_view name) {
+    const char* d = std::getenv("BRELLIX_DATA_DIR");
+    std::string folder = d && *d ? d : BuildDataFolder();
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder + std::string(name);
+}
+
 std::string HomeFolder() {
     std::string home;
     if (const char* h = std::getenv("HOME"); h && *h) {

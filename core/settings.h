@@ -105,6 +105,13 @@ std::span<const SettingInfo> AllSettings();
 // trailing "/".
 std::string HomeFolder();
 
+// The path of a read-only data file of the program (the colour map file
+// "KCD.DAT"): in $BRELLIX_DATA_DIR, which the programs set at start-up to
+// the data folder beside them, else in the build tree's data folder.
+std::string DataFilePath(std::string_view name);
+// The build tree's data folder (where the build writes the data files).
+std::string BuildDataFolder();
+
 class SettingsStore {
   public:
     SettingsStore() = default;  // empty, saves nowhere

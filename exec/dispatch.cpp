@@ -10,10 +10,12 @@
 // The input image is never changed or freed; a new image is handed out only
 // on success, and any working copy is freed on every path.
 #include "core/dib.h"
+#include "core/settings.h"
 #include "formats/dibroutines.h"
 #include "imaging/adjust.h"
 #include "imaging/border.h"
 #include "imaging/depth.h"
+#include "imaging/dither.h"
 #include "imaging/filter.h"
 #include "imaging/mosaic.h"
 #include "imaging/noise.h"
@@ -292,21 +294,55 @@ KervErrorCode Mosaic(Context& c, KHANDLE* out) {
     return MosaicDIB(c.status, c.image, nullptr, out, Slot16(c, 0), Slot16(c, 1));
 }
 
+// ---- Colour reduction ----
+
+// A slot as an option byte; a value beyond a byte becomes 255, which the
+// operations refuse, rather than wrapping onto a valid choice.
+uint8_t OptionByte(int32_t v) { return v >= 0 && v <= 255 ? static_cast<uint8_t>(v) : 255; }
+
 KervErrorCode ToTwoColors(Context& c, KHANDLE* out) {
     if (c.header.biBitCount == 1) return CopyDIB(c.image, out);
-    return KERR_NOT_IMPLEMENTED;  // DitherTo2Colors and OrderedDither2 come with colour reduction
+    const auto& p = c.cmd.m_nParam;
+    const uint8_t component = OptionByte(p[0]);
+    const uint8_t weighted = p[1] == 0 ? 1 : 0;
+    switch (p[2]) {
+    case 0: return DitherTo2Colors(c.status, c.image, out, 0, component, weighted);
+    case 1: return OrderedDither2(c.status, c.image, out, component);
+    case 2: {
+        // 1 Floyd-Steinberg, 2 Burkes, 3 Stucki.
+        const uint8_t kernel = p[3] >= 0 && p[3] <= 2 ? static_cast<uint8_t>(p[3] + 1) : 255;
+        return DitherTo2Colors(c.status, c.image, out, kernel, component, weighted);
+    }
+    default: return KERV_OK;  // no such method: nothing to do
+    }
 }
 
-// 521 and 522: a copy at the target depth, a raise below it; reducing from
-// more bits needs the colour-reduction operations, not in the program yet.
-KervErrorCode ToPaletteDepth(Context& c, KHANDLE* out, uint16_t target) {
+// 521 and 522 on an image of more bits than the target. The reduce-bleed
+// flag is the low byte of its slot.
+KervErrorCode ReduceColours(Context& c, KHANDLE* out, uint8_t target, int bleedSlot) {
+    const auto& p = c.cmd.m_nParam;
+    const auto reduceBleed = static_cast<uint8_t>(p[bleedSlot]);
+    enum { kMedianCut = 0, kOctree = 1, kStandard = 2 };
+    switch (p[0]) {
+    case kMedianCut:
+    case kOctree: return KERR_NOT_IMPLEMENTED;  // optimized palettes come with the palette builder
+    case kStandard:
+        return DitherToStandardPalette(c.status, c.image, out, target, OptionByte(p[1]), reduceBleed,
+                                       DataFilePath("KCD.DAT"));
+    default: return KERV_OK;  // no such palette: nothing to do
+    }
+}
+
+// 521 and 522: a copy at the target depth, a raise below it, a reduction
+// above it.
+KervErrorCode ToPaletteDepth(Context& c, KHANDLE* out, uint16_t target, int bleedSlot) {
     const int bits = c.header.biBitCount;
     if (bits == target) return CopyDIB(c.image, out);
     if (bits < target) return IncreaseDepthDIB(c.status, c.image, out, target);
-    return KERR_NOT_IMPLEMENTED;
+    return ReduceColours(c, out, static_cast<uint8_t>(target), bleedSlot);
 }
-KervErrorCode ToSixteenColors(Context& c, KHANDLE* out) { return ToPaletteDepth(c, out, 4); }
-KervErrorCode To256Colors(Context& c, KHANDLE* out) { return ToPaletteDepth(c, out, 8); }
+KervErrorCode ToSixteenColors(Context& c, KHANDLE* out) { return ToPaletteDepth(c, out, 4, 2); }
+KervErrorCode To256Colors(Context& c, KHANDLE* out) { return ToPaletteDepth(c, out, 8, 3); }
 
 KervErrorCode ToTrueColor(Context& c, KHANDLE* out) {
     if (c.header.biBitCount == 24) return CopyDIB(c.image, out);

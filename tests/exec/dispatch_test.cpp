@@ -1,9 +1,11 @@
 // CScript::DoCommand: entry checks, the depth rules of every row, the rows
 // that work, and the list of rows whose operation is not in the program yet.
 #include "core/random.h"
+#include "core/settings.h"
 #include "formats/dibroutines.h"
 #include "imaging/adjust.h"
 #include "imaging/depth.h"
+#include "imaging/dither.h"
 #include "imaging/filter.h"
 #include "imaging/mosaic.h"
 #include "imaging/noise.h"
@@ -29,7 +31,7 @@ const std::set<int32_t> kNotYetBuilt = {
     518, 519, 525, 526, 527, 528, 529, 530, 545, 546, 547, 548, 549, 558, 559, 561};
 // Rows that reduce colours answer -5001 only when the image has more bits
 // than they keep (reduction comes with the colour-reduction operations).
-const std::map<int32_t, int> kReducesAbove = {{520, 1}, {521, 4}, {522, 8}};
+const std::map<int32_t, int> kReducesAbove = {{521, 4}, {522, 8}};
 
 // The depth rules, by the codes they give.
 const std::set<int32_t> kNeedsTrueColourOrGrey = {525, 526, 527, 528, 529, 530, 531, 532, 533,
@@ -152,7 +154,7 @@ TEST(Dispatch, RowsStillWaitingForTheirOperation) {
         if (r.result) KML_GlobalFree(r.result);
     }
     std::set<int32_t> expected = kNotYetBuilt;
-    expected.insert({520, 521, 522});
+    expected.insert({521, 522});
     EXPECT_EQ(waiting, expected);
     KML_GlobalFree(image);
 }
@@ -300,6 +302,28 @@ const RowCase kRowCases[] = {
      [](KHANDLE i, KHANDLE* o) { return FilterDIB(nullptr, i, o, 24, 1); }},
     {"UnsharpenClippingThenStrength", CMD_UNSHARPEN, {7, 3}, 24, false,
      [](KHANDLE i, KHANDLE* o) { return UnsharpMask(nullptr, i, o, 7, 3); }},
+    {"TwoColoursByThresholdWeighted", CMD_TO_2_COLORS, {0, 0, 0, 0}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return DitherTo2Colors(nullptr, i, o, 0, 0, 1); }},
+    {"TwoColoursOrderedFromGreen", CMD_TO_2_COLORS, {2, 1, 1, 0}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return OrderedDither2(nullptr, i, o, 2); }},
+    {"TwoColoursStuckiFromRedUnweighted", CMD_TO_2_COLORS, {1, 1, 2, 2}, 8, false,
+     [](KHANDLE i, KHANDLE* o) { return DitherTo2Colors(nullptr, i, o, 3, 1, 0); }},
+    {"TwoColoursFloydSteinbergWeighted", CMD_TO_2_COLORS, {0, 0, 2, 0}, 4, false,
+     [](KHANDLE i, KHANDLE* o) { return DitherTo2Colors(nullptr, i, o, 1, 0, 1); }},
+    {"SixteenStandardDiffusedWithLessBleed", CMD_TO_16_COLORS, {2, 2, 1}, 24, false,
+     [](KHANDLE i, KHANDLE* o) {
+         return DitherToStandardPalette(nullptr, i, o, 4, 2, 1, DataFilePath("KCD.DAT"));
+     }},
+    {"SixteenStandardFromPalette", CMD_TO_16_COLORS, {2, 0, 0}, 8, false,
+     [](KHANDLE i, KHANDLE* o) {
+         return DitherToStandardPalette(nullptr, i, o, 4, 0, 0, DataFilePath("KCD.DAT"));
+     }},
+    {"TwoFiftySixStandardOrdered", CMD_TO_256_COLORS, {2, 1, 0, 0}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return DitherToStandardPalette(nullptr, i, o, 8, 1, 0, ""); }},
+    {"TwoFiftySixStandardNearest", CMD_TO_256_COLORS, {2, 0, 0, 1}, 24, false,
+     [](KHANDLE i, KHANDLE* o) {
+         return DitherToStandardPalette(nullptr, i, o, 8, 0, 1, DataFilePath("KCD.DAT"));
+     }},
     {"Erode", CMD_ERODE, {}, 24, false,
      [](KHANDLE i, KHANDLE* o) { return RankFilterDIB(nullptr, i, o, 0); }},
     {"MedianOnGrey", CMD_MEDIAN, {}, 8, true,
