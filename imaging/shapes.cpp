@@ -1,0 +1,329 @@
+// Circle and pentagon.
+//
+// The circle's horizontal squeeze changes from row to row (the row's chord)
+// and its vertical squeeze from column to column (the column's chord), so
+// every pixel is its own small two-way box. The divisions that place a
+// pixel's box are kept out of the pixel loop where they repeat: along a row
+// the positions u * W / w follow one another by adding W / w and carrying
+// the remainder, and each column keeps its own running row position.
+//
+// The pentagon's vertical squeeze is the same for the whole row, so each
+// output row weighs its source rows into one line of sums first and then
+// streams that line into the row's span.
+#include "imaging/shapes.h"
+
+#include "imaging/checks.h"
+#include "imaging/deform_shared.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using namespace imaging_checks;
+using deform::Background;
+
+bool AtLeast5x5(const DIBLock& d) {
+    return d.width() >= 5 && d.height() >= 5;
+}
+
+// ---- Box weights along one direction ----
+
+// Where output pixel u of m starts among n source pixels: at pixel s, of
+// which e / m has been taken by earlier output pixels (u * n = s * m + e).
+// Moving to u + 1 adds n / m and carries the remainder.
+struct Position {
+    int64_t s = 0, e = 0;
+    void next(int64_t n, int64_t m) {
+        s += n / m;
+        e += n % m;
+        if (e >= m) {
+            e -= m;
+            ++s;
+        }
+    }
+};
+
+// What the first source pixel still supplies: k - e * k / m, at least 1
+// since e < m.
+inline int64_t FirstUnits(const Position& p, int64_t k, int64_t m) {
+    return k - p.e * k / m;
+}
+
+// Units per source pixel of n source pixels going into m output pixels.
+inline int64_t UnitsPerPixel(int64_t m, int64_t n) {
+    return std::max<int64_t>(1, m * 100 / n);
+}
+
+// The shares of one output pixel: source pixels start .. start + count - 1,
+// adding up to 100. At most 100 of them: every share is at least 1.
+struct AxisTaps {
+    int64_t start;
+    int32_t count;
+    uint8_t w[100];
+};
+
+// From source pixel s supplying `first`, then k a pixel; the last of the n
+// source pixels supplies whatever is still needed.
+inline void MakeTaps(int64_t s, int64_t first, int64_t k, int64_t n, AxisTaps& t) {
+    if (s >= n - 1) {
+        t.start = n - 1;
+        t.count = 1;
+        t.w[0] = 100;
+        return;
+    }
+    t.start = s;
+    int64_t take = std::min<int64_t>(first, 100);
+    t.w[0] = static_cast<uint8_t>(take);
+    t.count = 1;
+    int64_t need = 100 - take;
+    for (int64_t pos = s + 1; need > 0; ++pos) {
+        take = pos == n - 1 ? need : std::min(k, need);
+        t.w[t.count++] = static_cast<uint8_t>(take);
+        need -= take;
+    }
+}
+
+// sum over the taps of pixel x horizontal share x vertical share / 10,000.
+template <int C>
+inline void BoxPixel(const DIBLock& src, const AxisTaps& across, const AxisTaps& down,
+                     uint8_t* out) {
+    uint32_t total[C] = {};
+    for (int32_t a = 0; a < down.count; ++a) {
+        const uint8_t* p = src.row(int32_t(down.start + a)) + size_t(across.start) * C;
+        uint32_t line[C] = {};
+        for (int32_t b = 0; b < across.count; ++b, p += C)
+            for (int ch = 0; ch < C; ++ch)
+                line[ch] += uint32_t(across.w[b]) * p[ch];
+        for (int ch = 0; ch < C; ++ch)
+            total[ch] += line[ch] * down.w[a];
+    }
+    for (int ch = 0; ch < C; ++ch)
+        out[ch] = static_cast<uint8_t>(total[ch] / 10000);
+}
+
+// ---- Circle ----
+
+struct CircleLine {
+    int64_t sq;    // (R - i)^2
+    int64_t chord; // max(1, 2 isqrt(R^2 - (R - i)^2))
+};
+
+// Each output column's vertical squeeze (its chord h holds the H source
+// rows from row `off` on) and where its box stands at row `off + v`.
+struct CircleColumn {
+    int64_t h, off, k;
+    int64_t v;
+    Position at;
+};
+
+// The start of each output pixel u = 0 .. w of the current row.
+struct RowStart {
+    int64_t s, first;
+};
+
+int64_t ISqrt(int64_t n) {
+    auto x = static_cast<int64_t>(std::sqrt(static_cast<double>(n)));
+    while (x * x > n)
+        --x;
+    while ((x + 1) * (x + 1) <= n)
+        ++x;
+    return x;
+}
+
+struct CircleTables {
+    int64_t R, D;
+    CircleLine* lines;
+    CircleColumn* columns;
+    RowStart* starts; // D + 1
+};
+
+template <int C>
+void CircleRow(const DIBLock& src, const CircleTables& t, int64_t r, const Background& bg,
+               uint8_t* out) {
+    const int64_t W = src.width(), H = src.height();
+    const int64_t R2 = t.R * t.R;
+    const int64_t w = t.lines[r].chord;
+    const int64_t offX = (2 * t.R - w) / 2;
+    const int64_t kx = UnitsPerPixel(w, W);
+    Position at;
+    for (int64_t u = 0; u <= w; ++u, at.next(W, w))
+        t.starts[u] = RowStart{at.s, FirstUnits(at, kx, w)};
+
+    AxisTaps across, down;
+    for (int64_t c = 0; c < t.D; ++c, out += C) {
+        if (t.lines[c].sq + t.lines[r].sq > R2) {
+            deform::FillBackground<C>(out, 1, C, bg);
+            continue;
+        }
+        // Inside the disc the pixel lies within both chords (or one past
+        // their end, which reads the last source pixel): u, v in 0 .. chord.
+        CircleColumn& col = t.columns[c];
+        for (const int64_t v = r - col.off; col.v < v; ++col.v)
+            col.at.next(H, col.h);
+        MakeTaps(col.at.s, FirstUnits(col.at, col.k, col.h), col.k, H, down);
+        const RowStart& st = t.starts[c - offX];
+        MakeTaps(st.s, st.first, kx, W, across);
+        BoxPixel<C>(src, across, down, out);
+    }
+}
+
+// ---- Pentagon ----
+
+struct Pentagon {
+    int64_t r, Rp, Hp, a, yw;
+
+    Pentagon(int64_t W, int64_t H) {
+        r = W >= 343 * H / 330 ? static_cast<int64_t>(double(H) * 0.5257311211268731) : W / 2;
+        Rp = static_cast<int64_t>(double(r) * 1.0514622422537463);
+        Hp = Rp + static_cast<int64_t>(double(Rp) * 0.809017);
+        a = static_cast<int64_t>(double(Rp) * 1.1755705);
+        yw = static_cast<int64_t>(double(a) * 0.9510565);
+    }
+
+    // The first column of row y: the first whose centre c + 1/2 lies at or
+    // right of the left edge x = num / den, and no further right than r - 1.
+    // From 5 x 5 on, r >= 2 keeps both denominators at least 1.
+    int64_t Left(int64_t y) const {
+        int64_t num, den;
+        if (y <= yw) {
+            num = (r - a / 2) * (yw - y);
+            den = yw;
+        } else {
+            num = r * (y - yw);
+            den = Hp - 1 - yw;
+        }
+        const int64_t t = 2 * num - den; // c >= t / (2 den)
+        const int64_t first = t <= 0 ? 0 : (t + 2 * den - 1) / (2 * den);
+        return std::min(first, r - 1);
+    }
+};
+
+// Streams the line of sums (W pixels of C values) into out[0 .. span): 100
+// units an output pixel, k a source pixel, from source pixel 0.
+template <int C>
+void StreamSpan(const uint16_t* line, int64_t W, int64_t span, int64_t k, uint8_t* out) {
+    int64_t pos = 0, rem = k;
+    for (int64_t x = 0; x < span; ++x, out += C) {
+        uint32_t sum[C] = {};
+        int64_t need = 100;
+        while (need != 0) {
+            const uint16_t* q = line + pos * C;
+            if (pos >= W - 1) {
+                for (int ch = 0; ch < C; ++ch)
+                    sum[ch] += uint32_t(q[ch]) * uint32_t(need);
+                break;
+            }
+            const int64_t t = std::min(need, rem);
+            for (int ch = 0; ch < C; ++ch)
+                sum[ch] += uint32_t(q[ch]) * uint32_t(t);
+            need -= t;
+            rem -= t;
+            if (rem == 0) {
+                ++pos;
+                rem = k;
+            }
+        }
+        for (int ch = 0; ch < C; ++ch)
+            out[ch] = static_cast<uint8_t>(sum[ch] / 10000);
+    }
+}
+
+template <int C>
+void PentagonRow(const DIBLock& src, const Pentagon& g, int64_t y, const Background& bg,
+                 uint16_t* line, uint8_t* out) {
+    const int64_t W = src.width(), H = src.height();
+    const int64_t kv = UnitsPerPixel(g.Hp, H);
+    Position at{y * H / g.Hp, y * H % g.Hp};
+    AxisTaps down;
+    MakeTaps(at.s, FirstUnits(at, kv, g.Hp), kv, H, down);
+    deform::WeighRows(src, down.start, down.count, down.w, size_t(W) * C, line);
+
+    const int64_t left = g.Left(y), right = 2 * g.r - 1 - left;
+    const int64_t span = right - left + 1;
+    deform::FillBackground<C>(out, left, C, bg);
+    StreamSpan<C>(line, W, span, UnitsPerPixel(span, W), out + left * C);
+    deform::FillBackground<C>(out + (right + 1) * C, 2 * g.r - 1 - right, C, bg);
+}
+
+} // namespace
+
+KervErrorCode CircleDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result, uint8_t red,
+                        uint8_t green, uint8_t blue) {
+    if (!SlotGiven(result)) return KERV_INVALID_PARAM;
+    if (!SourceGiven(source)) return KERV_INVALID_PARAM;
+    DIBLock src(source);
+    if (!src || !Uncompressed(src) || !deform::DepthDeformable(src)) return KERV_INVALID_PARAM;
+    ProgressReporter p(status);
+
+    const int64_t R = std::min(src.width(), src.height()) / 2;
+    const int64_t D = std::max<int64_t>(2 * R, 1);
+    KOwnedHandle out(deform::AllocLike(src, int32_t(D), int32_t(D)));
+    if (!out) return KERV_NO_MEMORY;
+    DIBLock dst(out.get());
+    if (!dst) return KERV_NO_MEMORY;
+    KBuffer lines, columns, starts;
+    if (!lines.allocate(sizeof(CircleLine) * size_t(D), KMEM_MOVEABLE)) return KERV_NO_MEMORY;
+    if (!columns.allocate(sizeof(CircleColumn) * size_t(D), KMEM_MOVEABLE)) return KERV_NO_MEMORY;
+    if (!starts.allocate(sizeof(RowStart) * size_t(D + 1), KMEM_MOVEABLE)) return KERV_NO_MEMORY;
+
+    const CircleTables t{R, D, lines.as<CircleLine>(), columns.as<CircleColumn>(),
+                         starts.as<RowStart>()};
+    const int64_t H = src.height();
+    for (int64_t i = 0; i < D; ++i) {
+        const int64_t k = R - i;
+        t.lines[i] = CircleLine{k * k, std::max<int64_t>(1, 2 * ISqrt(R * R - k * k))};
+    }
+    for (int64_t c = 0; c < D; ++c) {
+        const int64_t h = t.lines[c].chord;
+        t.columns[c] = CircleColumn{h, (2 * R - h) / 2, UnitsPerPixel(h, H), 0, Position{}};
+    }
+    const Background bg(src.bitCount(), red, green, blue);
+
+    p.begin(int32_t(D));
+    for (int64_t r = 0; r < D; ++r) {
+        if (p.step(int32_t(r))) return KERV_STOPPED;
+        if (src.bitCount() == 24)
+            CircleRow<3>(src, t, r, bg, dst.row(int32_t(r)));
+        else
+            CircleRow<1>(src, t, r, bg, dst.row(int32_t(r)));
+    }
+    p.end();
+    dst = DIBLock(nullptr);
+    *result = out.release();
+    return KERV_OK;
+}
+
+KervErrorCode PentagonDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result, uint8_t red,
+                          uint8_t green, uint8_t blue) {
+    if (!SlotGiven(result)) return KERV_INVALID_PARAM;
+    if (!SourceGiven(source)) return KERV_INVALID_PARAM;
+    DIBLock src(source);
+    if (!src || !Uncompressed(src) || !deform::DepthDeformable(src)) return KERV_INVALID_PARAM;
+    if (!AtLeast5x5(src)) return KERV_INVALID_PARAM;
+    ProgressReporter p(status);
+
+    const Pentagon g(src.width(), src.height());
+    const int C = src.bitCount() / 8;
+    KOwnedHandle out(deform::AllocLike(src, int32_t(2 * g.r), int32_t(g.Hp)));
+    if (!out) return KERV_NO_MEMORY;
+    DIBLock dst(out.get());
+    if (!dst) return KERV_NO_MEMORY;
+    KBuffer line;
+    if (!line.allocate(sizeof(uint16_t) * size_t(src.width()) * size_t(C), KMEM_MOVEABLE))
+        return KERV_NO_MEMORY;
+    const Background bg(src.bitCount(), red, green, blue);
+
+    p.begin(int32_t(g.Hp));
+    for (int64_t y = 0; y < g.Hp; ++y) {
+        if (p.step(int32_t(y))) return KERV_STOPPED;
+        if (C == 3)
+            PentagonRow<3>(src, g, y, bg, line.as<uint16_t>(), dst.row(int32_t(y)));
+        else
+            PentagonRow<1>(src, g, y, bg, line.as<uint16_t>(), dst.row(int32_t(y)));
+    }
+    p.end();
+    dst = DIBLock(nullptr);
+    *result = out.release();
+    return KERV_OK;
+}
