@@ -6,7 +6,7 @@
 // its place between output pixels, so the horizontal perspective can walk
 // the image row by row, each column of a band carrying its own stream:
 //
-//            band of columns x0 .. x0+63
+//            a band of columns (3 KB of a row)
 //   row y+1  | s s s s ... |        each column's stream advances by one
 //   row y    | s s s s ... |        output pixel per row, reading the rows
 //            +-------------+        of its own source column
@@ -18,6 +18,7 @@
 #include "imaging/deform_shared.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -41,15 +42,45 @@ struct Stream {
     uint32_t step = 1;
 };
 
+// Moves on to the next source pixel when this one is used up.
+inline void Settle(Stream& s) {
+    if (s.rem == 0) {
+        ++s.i;
+        s.rem = s.step;
+    }
+}
+
 // The next output pixel of a stream over source pixels `srcStep` bytes
 // apart. Once the stream stands on the last source pixel, everything that
-// is still needed comes from it.
+// is still needed comes from it. One or two source pixels (every squeeze
+// to half or less) are taken without the general loop.
 template <int C>
 inline void Emit(Stream& s, const uint8_t* src, ptrdiff_t srcStep, int64_t n, uint8_t* out) {
+    if (s.i >= n - 1) {
+        std::memcpy(out, src + (n - 1) * srcStep, C);
+        return;
+    }
+    const uint8_t* p = src + s.i * srcStep;
+    if (s.rem >= kFull) { // p x 100,000 / 100,000
+        std::memcpy(out, p, C);
+        s.rem -= kFull;
+        Settle(s);
+        return;
+    }
+    if (s.rem + s.step >= kFull) { // the rest of p, then part of the next
+        const uint32_t a = s.rem, b = kFull - s.rem;
+        const uint8_t* q = p + srcStep;
+        for (int ch = 0; ch < C; ++ch)
+            out[ch] = static_cast<uint8_t>((p[ch] * a + q[ch] * b) / kFull);
+        ++s.i;
+        s.rem = s.step - b;
+        Settle(s);
+        return;
+    }
     uint32_t sum[C] = {};
     uint32_t need = kFull;
     while (need != 0) {
-        const uint8_t* p = src + s.i * srcStep;
+        p = src + s.i * srcStep;
         if (s.i >= n - 1) {
             for (int ch = 0; ch < C; ++ch)
                 sum[ch] += p[ch] * need;
@@ -60,10 +91,7 @@ inline void Emit(Stream& s, const uint8_t* src, ptrdiff_t srcStep, int64_t n, ui
             sum[ch] += p[ch] * t;
         need -= t;
         s.rem -= t;
-        if (s.rem == 0) {
-            ++s.i;
-            s.rem = s.step;
-        }
+        Settle(s);
     }
     for (int ch = 0; ch < C; ++ch)
         out[ch] = static_cast<uint8_t>(sum[ch] / kFull);
@@ -88,7 +116,9 @@ ColumnPlan PlanColumn(int64_t x, uint8_t side, int64_t H, int64_t h, float a) {
     return ColumnPlan{std::max<int64_t>(top, 0), std::min(bottom, H - 1), StepFor(bottom - top, H)};
 }
 
-constexpr int32_t kBand = 64;
+// A band spans this many bytes of a row: wide enough that walking all rows
+// once per band costs little, narrow enough that a stop is seen often.
+constexpr int32_t kBandBytes = 3072;
 
 // Columns [x0, x1) row by row, each with its own stream.
 template <int C>
@@ -172,8 +202,9 @@ KervErrorCode HPerspectiveDIB(StatusControlBlock* status, KHANDLE source, KHANDL
     DIBLock dst(out.get());
     if (!dst) return KERV_NO_MEMORY;
     KBuffer plans, streams;
-    if (!plans.allocate(sizeof(ColumnPlan) * kBand, KMEM_MOVEABLE)) return KERV_NO_MEMORY;
-    if (!streams.allocate(sizeof(Stream) * kBand, KMEM_MOVEABLE)) return KERV_NO_MEMORY;
+    const int32_t band = kBandBytes / (src.bitCount() / 8);
+    if (!plans.allocate(sizeof(ColumnPlan) * size_t(band), KMEM_MOVEABLE)) return KERV_NO_MEMORY;
+    if (!streams.allocate(sizeof(Stream) * size_t(band), KMEM_MOVEABLE)) return KERV_NO_MEMORY;
     ColumnPlan* plan = plans.as<ColumnPlan>();
 
     const int64_t s = std::max<int64_t>(1, int64_t(100 - amount) * H / 100);
@@ -182,8 +213,8 @@ KervErrorCode HPerspectiveDIB(StatusControlBlock* status, KHANDLE source, KHANDL
     const Background bg(src.bitCount(), red, green, blue);
 
     p.begin(W);
-    for (int32_t x0 = 0; x0 < W; x0 += kBand) {
-        const int32_t x1 = std::min(W, x0 + kBand);
+    for (int32_t x0 = 0; x0 < W; x0 += band) {
+        const int32_t x1 = std::min(W, x0 + band);
         for (int32_t x = x0; x < x1; ++x) {
             if (p.step(x)) return KERV_STOPPED;
             plan[x - x0] = PlanColumn(x, side, H, h, a);

@@ -184,6 +184,24 @@ INSTANTIATE_TEST_SUITE_P(Sizes, PerspectiveReference,
                                             ::testing::ValuesIn(kSettings)),
                          RefName);
 
+// The horizontal perspective goes through the columns in bands of a few
+// kilobytes; rows wider than one band (1024 pixels at 24 bits, 3072 at 8)
+// carry every column's stream across band boundaries.
+TEST(Perspective, RowsWiderThanABand) {
+    struct Case {
+        int bits, w, h;
+    };
+    for (const Case& c : {Case{24, 2100, 5}, Case{8, 3100, 4}, Case{24, 1025, 3}})
+        for (int side = 0; side <= 1; ++side) {
+            KOwnedHandle src(Random(c.w, c.h, c.bits, uint32_t(c.w + side)));
+            const Grid got = Deformed(HPerspectiveDIB, src.get(), side, 60, 1, 2, 3);
+            const Grid want =
+                Reference(ValuesOf(src.get()), true, side, 60, BackgroundBytes(c.bits, 1, 2, 3));
+            EXPECT_EQ(FirstDifference(got, want), "")
+                << SizeName(c.bits, c.w, c.h) << " side " << side;
+        }
+}
+
 // ---- Weights add up ----
 
 TEST(Perspective, FlatImageStaysFlatForEveryAmountAndSide) {
