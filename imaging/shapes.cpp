@@ -29,31 +29,45 @@ bool AtLeast5x5(const DIBLock& d) {
 
 // ---- Box weights along one direction ----
 
-// Where output pixel u of m starts among n source pixels: at pixel s, of
-// which e / m has been taken by earlier output pixels (u * n = s * m + e).
-// Moving to u + 1 adds n / m and carries the remainder.
-struct Position {
-    int64_t s = 0, e = 0;
-    void next(int64_t n, int64_t m) {
-        s += n / m;
-        e += n % m;
-        if (e >= m) {
-            e -= m;
-            ++s;
-        }
-    }
-};
-
-// What the first source pixel still supplies: k - e * k / m, at least 1
-// since e < m.
-inline int64_t FirstUnits(const Position& p, int64_t k, int64_t m) {
-    return k - p.e * k / m;
-}
-
 // Units per source pixel of n source pixels going into m output pixels.
 inline int64_t UnitsPerPixel(int64_t m, int64_t n) {
     return std::max<int64_t>(1, m * 100 / n);
 }
+
+// Output pixels u = 0, 1, 2, ... of m along n source pixels. Pixel u starts
+// at source pixel s with e / m of it taken (u * n = s * m + e), which still
+// supplies k - floor(e * k / m) units, at least 1 since e < m. Moving on to
+// u + 1 adds n / m to s and n % m to e, and floor(e * k / m) follows by
+// additions too, so no division is left in the pixel loops.
+class Walk {
+  public:
+    Walk() = default;
+    Walk(int64_t n, int64_t m)
+        : k_(UnitsPerPixel(m, n)), m_(m), ds_(n / m), de_(n % m), dq_(de_ * k_ / m),
+          dr_(de_ * k_ % m) {}
+    int64_t start() const { return s_; }
+    int64_t first() const { return k_ - q_; }
+    int64_t k() const { return k_; }
+    void next() {
+        s_ += ds_;
+        e_ += de_;
+        q_ += dq_; // q = floor(e k / m), r = e k mod m
+        r_ += dr_;
+        if (r_ >= m_) {
+            r_ -= m_;
+            ++q_;
+        }
+        if (e_ >= m_) {
+            e_ -= m_;
+            ++s_;
+            q_ -= k_;
+        }
+    }
+
+  private:
+    int64_t k_ = 1, m_ = 1, ds_ = 0, de_ = 0, dq_ = 0, dr_ = 0;
+    int64_t s_ = 0, e_ = 0, q_ = 0, r_ = 0;
+};
 
 // The shares of one output pixel: source pixels start .. start + count - 1,
 // adding up to 100. At most 100 of them: every share is at least 1.
@@ -84,13 +98,20 @@ inline void MakeTaps(int64_t s, int64_t first, int64_t k, int64_t n, AxisTaps& t
     }
 }
 
+// Where the pixels are: bits of the stored rows, stride bytes apart.
+struct Pixels {
+    const uint8_t* bits;
+    size_t stride;
+    const uint8_t* row(int64_t r) const { return bits + size_t(r) * stride; }
+};
+
 // sum over the taps of pixel x horizontal share x vertical share / 10,000.
 template <int C>
-inline void BoxPixel(const DIBLock& src, const AxisTaps& across, const AxisTaps& down,
+inline void BoxPixel(const Pixels& src, const AxisTaps& across, const AxisTaps& down,
                      uint8_t* out) {
     uint32_t total[C] = {};
     for (int32_t a = 0; a < down.count; ++a) {
-        const uint8_t* p = src.row(int32_t(down.start + a)) + size_t(across.start) * C;
+        const uint8_t* p = src.row(down.start + a) + size_t(across.start) * C;
         uint32_t line[C] = {};
         for (int32_t b = 0; b < across.count; ++b, p += C)
             for (int ch = 0; ch < C; ++ch)
@@ -102,24 +123,57 @@ inline void BoxPixel(const DIBLock& src, const AxisTaps& across, const AxisTaps&
         out[ch] = static_cast<uint8_t>(total[ch] / 10000);
 }
 
+// The usual box: at most four shares each way, taken from four source
+// pixels that all exist (shares past the last needed are 0), so the sums
+// have a fixed number of terms at fixed offsets. False when the box needs
+// more shares or would reach the last source pixel.
+struct FourShares {
+    uint32_t w[4];
+    int32_t count; // shares that are not 0
+};
+
+inline bool MakeFourShares(int64_t s, int64_t first, int64_t k, int64_t n, FourShares& f) {
+    if (s + 3 > n - 1) return false;
+    auto need = uint32_t(100);
+    const auto kk = static_cast<uint32_t>(std::min<int64_t>(k, 100));
+    f.w[0] = static_cast<uint32_t>(std::min<int64_t>(first, 100));
+    need -= f.w[0];
+    for (int i = 1; i < 4; ++i) {
+        f.w[i] = std::min(kk, need);
+        need -= f.w[i];
+    }
+    f.count = 1 + (f.w[1] != 0) + (f.w[2] != 0) + (f.w[3] != 0);
+    return need == 0;
+}
+
+template <int C>
+inline void FourBoxPixel(const Pixels& src, int64_t x, const FourShares& across, int64_t y,
+                         const FourShares& down, uint8_t* out) {
+    const uint8_t* p = src.row(y) + size_t(x) * C;
+    const uint32_t* w = across.w;
+    uint32_t total[C] = {};
+    for (int32_t a = 0; a < down.count; ++a, p += src.stride)
+        for (int ch = 0; ch < C; ++ch)
+            total[ch] +=
+                (w[0] * p[ch] + w[1] * p[C + ch] + w[2] * p[2 * C + ch] + w[3] * p[3 * C + ch]) *
+                down.w[a];
+    for (int ch = 0; ch < C; ++ch)
+        out[ch] = static_cast<uint8_t>(total[ch] / 10000);
+}
+
 // ---- Circle ----
 
 struct CircleLine {
-    int64_t sq;    // (R - i)^2
-    int64_t chord; // max(1, 2 isqrt(R^2 - (R - i)^2))
+    int64_t half;  // isqrt(R^2 - (R - i)^2)
+    int64_t chord; // max(1, 2 half)
 };
 
-// Each output column's vertical squeeze (its chord h holds the H source
-// rows from row `off` on) and where its box stands at row `off + v`.
+// Each output column's vertical squeeze (its chord holds the H source rows
+// from row `off` on) and where its box stands at row `off + v`.
 struct CircleColumn {
-    int64_t h, off, k;
+    int64_t off;
     int64_t v;
-    Position at;
-};
-
-// The start of each output pixel u = 0 .. w of the current row.
-struct RowStart {
-    int64_t s, first;
+    Walk at;
 };
 
 int64_t ISqrt(int64_t n) {
@@ -135,37 +189,40 @@ struct CircleTables {
     int64_t R, D;
     CircleLine* lines;
     CircleColumn* columns;
-    RowStart* starts; // D + 1
 };
 
+// Pixel (c, r) lies in the disc when (R - c)^2 + (R - r)^2 <= R^2, that is
+// |R - c| <= half[r]: one run of columns. Inside the disc the pixel lies
+// within both chords or one past their end (which reads the last source
+// pixel): u and v run over 0 .. chord.
 template <int C>
-void CircleRow(const DIBLock& src, const CircleTables& t, int64_t r, const Background& bg,
-               uint8_t* out) {
-    const int64_t W = src.width(), H = src.height();
-    const int64_t R2 = t.R * t.R;
+void CircleRow(const Pixels& src, int64_t W, int64_t H, const CircleTables& t, int64_t r,
+               const Background& bg, uint8_t* out) {
+    const int64_t first = std::max<int64_t>(0, t.R - t.lines[r].half);
+    const int64_t last = std::min(t.D - 1, t.R + t.lines[r].half);
     const int64_t w = t.lines[r].chord;
-    const int64_t offX = (2 * t.R - w) / 2;
-    const int64_t kx = UnitsPerPixel(w, W);
-    Position at;
-    for (int64_t u = 0; u <= w; ++u, at.next(W, w))
-        t.starts[u] = RowStart{at.s, FirstUnits(at, kx, w)};
+    Walk across(W, w);
+    for (int64_t u = 0; u < first - (2 * t.R - w) / 2; ++u)
+        across.next();
 
-    AxisTaps across, down;
-    for (int64_t c = 0; c < t.D; ++c, out += C) {
-        if (t.lines[c].sq + t.lines[r].sq > R2) {
-            deform::FillBackground<C>(out, 1, C, bg);
-            continue;
-        }
-        // Inside the disc the pixel lies within both chords (or one past
-        // their end, which reads the last source pixel): u, v in 0 .. chord.
+    deform::FillBackground<C>(out, first, C, bg);
+    AxisTaps a, d;
+    FourShares a4, d4;
+    for (int64_t c = first; c <= last; ++c, across.next()) {
         CircleColumn& col = t.columns[c];
         for (const int64_t v = r - col.off; col.v < v; ++col.v)
-            col.at.next(H, col.h);
-        MakeTaps(col.at.s, FirstUnits(col.at, col.k, col.h), col.k, H, down);
-        const RowStart& st = t.starts[c - offX];
-        MakeTaps(st.s, st.first, kx, W, across);
-        BoxPixel<C>(src, across, down, out);
+            col.at.next();
+        const Walk& down = col.at;
+        if (MakeFourShares(across.start(), across.first(), across.k(), W, a4) &&
+            MakeFourShares(down.start(), down.first(), down.k(), H, d4)) {
+            FourBoxPixel<C>(src, across.start(), a4, down.start(), d4, out + c * C);
+            continue;
+        }
+        MakeTaps(across.start(), across.first(), across.k(), W, a);
+        MakeTaps(down.start(), down.first(), down.k(), H, d);
+        BoxPixel<C>(src, a, d, out + c * C);
     }
+    deform::FillBackground<C>(out + (last + 1) * C, t.D - 1 - last, C, bg);
 }
 
 // ---- Pentagon ----
@@ -229,14 +286,13 @@ void StreamSpan(const uint16_t* line, int64_t W, int64_t span, int64_t k, uint8_
     }
 }
 
+// Row y of the output; `rows` stands at y.
 template <int C>
-void PentagonRow(const DIBLock& src, const Pentagon& g, int64_t y, const Background& bg,
-                 uint16_t* line, uint8_t* out) {
+void PentagonRow(const DIBLock& src, const Pentagon& g, const Walk& rows, int64_t y,
+                 const Background& bg, uint16_t* line, uint8_t* out) {
     const int64_t W = src.width(), H = src.height();
-    const int64_t kv = UnitsPerPixel(g.Hp, H);
-    Position at{y * H / g.Hp, y * H % g.Hp};
     AxisTaps down;
-    MakeTaps(at.s, FirstUnits(at, kv, g.Hp), kv, H, down);
+    MakeTaps(rows.start(), rows.first(), rows.k(), H, down);
     deform::WeighRows(src, down.start, down.count, down.w, size_t(W) * C, line);
 
     const int64_t left = g.Left(y), right = 2 * g.r - 1 - left;
@@ -262,31 +318,32 @@ KervErrorCode CircleDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* res
     if (!out) return KERV_NO_MEMORY;
     DIBLock dst(out.get());
     if (!dst) return KERV_NO_MEMORY;
-    KBuffer lines, columns, starts;
+    KBuffer lines, columns;
     if (!lines.allocate(sizeof(CircleLine) * size_t(D), KMEM_MOVEABLE)) return KERV_NO_MEMORY;
     if (!columns.allocate(sizeof(CircleColumn) * size_t(D), KMEM_MOVEABLE)) return KERV_NO_MEMORY;
-    if (!starts.allocate(sizeof(RowStart) * size_t(D + 1), KMEM_MOVEABLE)) return KERV_NO_MEMORY;
 
-    const CircleTables t{R, D, lines.as<CircleLine>(), columns.as<CircleColumn>(),
-                         starts.as<RowStart>()};
+    const CircleTables t{R, D, lines.as<CircleLine>(), columns.as<CircleColumn>()};
     const int64_t H = src.height();
     for (int64_t i = 0; i < D; ++i) {
         const int64_t k = R - i;
-        t.lines[i] = CircleLine{k * k, std::max<int64_t>(1, 2 * ISqrt(R * R - k * k))};
+        const int64_t half = ISqrt(R * R - k * k);
+        t.lines[i] = CircleLine{half, std::max<int64_t>(1, 2 * half)};
     }
     for (int64_t c = 0; c < D; ++c) {
         const int64_t h = t.lines[c].chord;
-        t.columns[c] = CircleColumn{h, (2 * R - h) / 2, UnitsPerPixel(h, H), 0, Position{}};
+        t.columns[c] = CircleColumn{(2 * R - h) / 2, 0, Walk(H, h)};
     }
     const Background bg(src.bitCount(), red, green, blue);
+    const Pixels pixels{src.bits(), src.stride()};
+    const int64_t W = src.width();
 
     p.begin(int32_t(D));
     for (int64_t r = 0; r < D; ++r) {
         if (p.step(int32_t(r))) return KERV_STOPPED;
         if (src.bitCount() == 24)
-            CircleRow<3>(src, t, r, bg, dst.row(int32_t(r)));
+            CircleRow<3>(pixels, W, H, t, r, bg, dst.row(int32_t(r)));
         else
-            CircleRow<1>(src, t, r, bg, dst.row(int32_t(r)));
+            CircleRow<1>(pixels, W, H, t, r, bg, dst.row(int32_t(r)));
     }
     p.end();
     dst = DIBLock(nullptr);
@@ -314,13 +371,14 @@ KervErrorCode PentagonDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* r
         return KERV_NO_MEMORY;
     const Background bg(src.bitCount(), red, green, blue);
 
+    Walk rows(src.height(), g.Hp);
     p.begin(int32_t(g.Hp));
-    for (int64_t y = 0; y < g.Hp; ++y) {
+    for (int64_t y = 0; y < g.Hp; ++y, rows.next()) {
         if (p.step(int32_t(y))) return KERV_STOPPED;
         if (C == 3)
-            PentagonRow<3>(src, g, y, bg, line.as<uint16_t>(), dst.row(int32_t(y)));
+            PentagonRow<3>(src, g, rows, y, bg, line.as<uint16_t>(), dst.row(int32_t(y)));
         else
-            PentagonRow<1>(src, g, y, bg, line.as<uint16_t>(), dst.row(int32_t(y)));
+            PentagonRow<1>(src, g, rows, y, bg, line.as<uint16_t>(), dst.row(int32_t(y)));
     }
     p.end();
     dst = DIBLock(nullptr);
