@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,9 @@ inline std::string SizeName(int bits, int w, int h) {
 struct Size {
     int w, h;
 };
+inline void PrintTo(const Size& s, std::ostream* os) {
+    *os << s.w << "x" << s.h;
+}
 // Odd sizes, lines of one pixel, and rows wide enough for vector loops and
 // their tails.
 inline const std::vector<Size>& TestSizes() {

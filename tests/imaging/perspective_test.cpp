@@ -92,6 +92,10 @@ const HandCase kHandH[] = {
     {"RightSideThirdColumn", 3, 1, 2, {-1, -1, 7, 23, 39, 57, 73, 89, 93, -1}},
 };
 
+void PrintTo(const HandCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class HPerspectiveHand : public ::testing::TestWithParam<HandCase> {};
 
 TEST_P(HPerspectiveHand, AmountHundredOnTenRows) {
@@ -149,6 +153,11 @@ struct Setting {
     bool horizontal;
     int side, amount;
 };
+
+void PrintTo(const Setting& s, std::ostream* os) {
+    *os << (s.horizontal ? "horizontal" : "vertical") << " side " << s.side << " amount "
+        << s.amount;
+}
 
 using RefParam = std::tuple<int, Size, Setting>;
 

@@ -110,6 +110,10 @@ const HandCase kHand[] = {
     {"IndexZeroDown", 0, false, {0, 100, 200, 255}},
 };
 
+void PrintTo(const HandCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class WarpHand : public ::testing::TestWithParam<HandCase> {};
 
 TEST_P(WarpHand, FourPixelLine) {
@@ -174,6 +178,10 @@ TEST(Warp, PinchAndPunchBendOppositeWays) {
 struct Indexes {
     int x, y;
 };
+
+void PrintTo(const Indexes& ix, std::ostream* os) {
+    *os << "indexes " << ix.x << ", " << ix.y;
+}
 
 using RefParam = std::tuple<int, Size, Indexes>;
 
