@@ -48,20 +48,19 @@ class Walk {
     int64_t start() const { return s_; }
     int64_t first() const { return k_ - q_; }
     int64_t k() const { return k_; }
+    // Without branches: the carries follow no pattern a predictor learns.
     void next() {
         s_ += ds_;
         e_ += de_;
         q_ += dq_; // q = floor(e k / m), r = e k mod m
         r_ += dr_;
-        if (r_ >= m_) {
-            r_ -= m_;
-            ++q_;
-        }
-        if (e_ >= m_) {
-            e_ -= m_;
-            ++s_;
-            q_ -= k_;
-        }
+        const int64_t carryR = -int64_t(r_ >= m_); // all ones or 0
+        r_ -= m_ & carryR;
+        q_ -= carryR;
+        const int64_t carryE = -int64_t(e_ >= m_);
+        e_ -= m_ & carryE;
+        s_ -= carryE;
+        q_ -= k_ & carryE;
     }
 
   private:
@@ -146,17 +145,23 @@ inline bool MakeFourShares(int64_t s, int64_t first, int64_t k, int64_t n, FourS
     return need == 0;
 }
 
+// Rows beyond the first two are rare (a column squeezed to less than half):
+// the first two are summed always, a share of 0 where there is one row.
 template <int C>
 inline void FourBoxPixel(const Pixels& src, int64_t x, const FourShares& across, int64_t y,
                          const FourShares& down, uint8_t* out) {
     const uint8_t* p = src.row(y) + size_t(x) * C;
     const uint32_t* w = across.w;
-    uint32_t total[C] = {};
-    for (int32_t a = 0; a < down.count; ++a, p += src.stride)
-        for (int ch = 0; ch < C; ++ch)
-            total[ch] +=
-                (w[0] * p[ch] + w[1] * p[C + ch] + w[2] * p[2 * C + ch] + w[3] * p[3 * C + ch]) *
-                down.w[a];
+    auto line = [&](const uint8_t* q, int ch) {
+        return w[0] * q[ch] + w[1] * q[C + ch] + w[2] * q[2 * C + ch] + w[3] * q[3 * C + ch];
+    };
+    uint32_t total[C];
+    for (int ch = 0; ch < C; ++ch)
+        total[ch] = line(p, ch) * down.w[0] + line(p + src.stride, ch) * down.w[1];
+    if (down.count > 2)
+        for (int a = 2; a < 4; ++a)
+            for (int ch = 0; ch < C; ++ch)
+                total[ch] += line(p + a * src.stride, ch) * down.w[a];
     for (int ch = 0; ch < C; ++ch)
         out[ch] = static_cast<uint8_t>(total[ch] / 10000);
 }
