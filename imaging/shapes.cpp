@@ -97,6 +97,8 @@ inline void MakeTaps(int64_t s, int64_t first, int64_t k, int64_t n, AxisTaps& t
     }
 }
 
+// ---- The box of one pixel ----
+
 // Where the pixels are: bits of the stored rows, stride bytes apart.
 struct Pixels {
     const uint8_t* bits;

@@ -53,7 +53,9 @@ struct Taps {
     int64_t offset;
 };
 
-// The step of output pixel c along a direction of n pixels.
+// The step of output pixel c along a direction of n pixels. Steps lie
+// between the index (at the edges) and index + tx (in the middle), and for
+// indexes 1..200 both are at least 1: no stream stalls.
 class Steps {
   public:
     Steps(int16_t index, int64_t n) : index_(index) {
@@ -70,9 +72,6 @@ class Steps {
         const int64_t s = static_cast<int64_t>(double(c) * sx_) + index_;
         return c >= cx_ ? 2 * (tx_ + index_) - s : s;
     }
-    // Steps run from index at the edges to index + tx in the middle, both
-    // at least 1 for indexes 1..200 (and mirrored ends stay there): no
-    // stream stalls.
 
   private:
     int64_t index_;
