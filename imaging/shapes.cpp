@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -28,6 +29,15 @@ bool AtLeast5x5(const DIBLock& d) {
 }
 
 // ---- Box weights along one direction ----
+
+// f(0), f(1), ..., f(N - 1) written out: the few-share sums below are short
+// fixed loops that -O2 would otherwise keep as loops.
+template <int N, class F> inline void Unrolled(F f) {
+    [&]<int... I>(std::integer_sequence<int, I...>) {
+        (f(I), ...);
+    }
+    (std::make_integer_sequence<int, N>{});
+}
 
 // Units per source pixel of n source pixels going into m output pixels.
 inline int64_t UnitsPerPixel(int64_t m, int64_t n) {
@@ -124,46 +134,48 @@ inline void BoxPixel(const Pixels& src, const AxisTaps& across, const AxisTaps& 
         out[ch] = static_cast<uint8_t>(total[ch] / 10000);
 }
 
-// The usual box: at most four shares each way, taken from four source
-// pixels that all exist (shares past the last needed are 0), so the sums
-// have a fixed number of terms at fixed offsets. False when the box needs
-// more shares or would reach the last source pixel.
-struct FourShares {
-    uint32_t w[4];
+// The usual box: at most N shares each way, taken from N source pixels
+// that all exist (shares past the last needed are 0), so the sums have a
+// fixed number of terms at fixed offsets. False when the box needs more
+// shares or would reach the last source pixel.
+template <int N> struct FewShares {
+    uint32_t w[N];
     int32_t count; // shares that are not 0
 };
 
-inline bool MakeFourShares(int64_t s, int64_t first, int64_t k, int64_t n, FourShares& f) {
-    if (s + 3 > n - 1) return false;
+template <int N>
+inline bool MakeFewShares(int64_t s, int64_t first, int64_t k, int64_t n, FewShares<N>& f) {
+    if (s + N - 1 > n - 1) return false;
     auto need = uint32_t(100);
     const auto kk = static_cast<uint32_t>(std::min<int64_t>(k, 100));
     f.w[0] = static_cast<uint32_t>(std::min<int64_t>(first, 100));
     need -= f.w[0];
-    for (int i = 1; i < 4; ++i) {
-        f.w[i] = std::min(kk, need);
-        need -= f.w[i];
-    }
-    f.count = 1 + (f.w[1] != 0) + (f.w[2] != 0) + (f.w[3] != 0);
+    f.count = 1;
+    Unrolled<N - 1>([&](int i) {
+        f.w[i + 1] = std::min(kk, need);
+        need -= f.w[i + 1];
+        f.count += f.w[i + 1] != 0;
+    });
     return need == 0;
 }
 
-// Rows beyond the first two are rare (a column squeezed to less than half):
-// the first two are summed always, a share of 0 where there is one row.
-template <int C>
-inline void FourBoxPixel(const Pixels& src, int64_t x, const FourShares& across, int64_t y,
-                         const FourShares& down, uint8_t* out) {
+// A rows down, N columns across. The first two rows are summed always (a
+// share of 0 where there is one row); more rows are rarer.
+template <int C, int N, int A>
+inline void FewBoxPixel(const Pixels& src, int64_t x, const FewShares<N>& across, int64_t y,
+                        const FewShares<A>& down, uint8_t* out) {
     const uint8_t* p = src.row(y) + size_t(x) * C;
-    const uint32_t* w = across.w;
     auto line = [&](const uint8_t* q, int ch) {
-        return w[0] * q[ch] + w[1] * q[C + ch] + w[2] * q[2 * C + ch] + w[3] * q[3 * C + ch];
+        uint32_t sum = 0;
+        Unrolled<N>([&](int i) { sum += across.w[i] * q[i * C + ch]; });
+        return sum;
     };
     uint32_t total[C];
     for (int ch = 0; ch < C; ++ch)
         total[ch] = line(p, ch) * down.w[0] + line(p + src.stride, ch) * down.w[1];
-    if (down.count > 2)
-        for (int a = 2; a < 4; ++a)
-            for (int ch = 0; ch < C; ++ch)
-                total[ch] += line(p + a * src.stride, ch) * down.w[a];
+    for (int a = 2; a < down.count; ++a)
+        for (int ch = 0; ch < C; ++ch)
+            total[ch] += line(p + a * src.stride, ch) * down.w[a];
     for (int ch = 0; ch < C; ++ch)
         out[ch] = static_cast<uint8_t>(total[ch] / 10000);
 }
@@ -202,7 +214,8 @@ struct CircleTables {
 // |R - c| <= half[r]: one run of columns. Inside the disc the pixel lies
 // within both chords or one past their end (which reads the last source
 // pixel): u and v run over 0 .. chord.
-template <int C>
+// N: the most shares a pixel of this row takes across in the usual case.
+template <int C, int N>
 void CircleRow(const Pixels& src, int64_t W, int64_t H, const CircleTables& t, int64_t r,
                const Background& bg, uint8_t* out) {
     const int64_t first = std::max<int64_t>(0, t.R - t.lines[r].half);
@@ -214,15 +227,16 @@ void CircleRow(const Pixels& src, int64_t W, int64_t H, const CircleTables& t, i
 
     deform::FillBackground<C>(out, first, C, bg);
     AxisTaps a, d;
-    FourShares a4, d4;
+    FewShares<N> fewAcross;
+    FewShares<4> fewDown;
     for (int64_t c = first; c <= last; ++c, across.next()) {
         CircleColumn& col = t.columns[c];
         for (const int64_t v = r - col.off; col.v < v; ++col.v)
             col.at.next();
         const Walk& down = col.at;
-        if (MakeFourShares(across.start(), across.first(), across.k(), W, a4) &&
-            MakeFourShares(down.start(), down.first(), down.k(), H, d4)) {
-            FourBoxPixel<C>(src, across.start(), a4, down.start(), d4, out + c * C);
+        if (MakeFewShares(across.start(), across.first(), across.k(), W, fewAcross) &&
+            MakeFewShares(down.start(), down.first(), down.k(), H, fewDown)) {
+            FewBoxPixel<C>(src, across.start(), fewAcross, down.start(), fewDown, out + c * C);
             continue;
         }
         MakeTaps(across.start(), across.first(), across.k(), W, a);
@@ -230,6 +244,18 @@ void CircleRow(const Pixels& src, int64_t W, int64_t H, const CircleTables& t, i
         BoxPixel<C>(src, a, d, out + c * C);
     }
     deform::FillBackground<C>(out + (last + 1) * C, t.D - 1 - last, C, bg);
+}
+
+// Rows whose chord takes 50 or more units a source column need at most
+// three shares across (1 + 50 + 50 covers 100); narrower ones up to four
+// before the general box.
+template <int C>
+void CircleRow(const Pixels& src, int64_t W, int64_t H, const CircleTables& t, int64_t r,
+               const Background& bg, uint8_t* out) {
+    if (UnitsPerPixel(t.lines[r].chord, W) >= 50)
+        CircleRow<C, 3>(src, W, H, t, r, bg, out);
+    else
+        CircleRow<C, 4>(src, W, H, t, r, bg, out);
 }
 
 // ---- Pentagon ----
