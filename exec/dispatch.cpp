@@ -19,12 +19,16 @@
 #include "imaging/filter.h"
 #include "imaging/mosaic.h"
 #include "imaging/noise.h"
+#include "imaging/perspective.h"
 #include "imaging/rank.h"
 #include "imaging/resample.h"
 #include "imaging/rotate.h"
+#include "imaging/shapes.h"
 #include "imaging/tone.h"
+#include "imaging/warp.h"
 #include "script/script.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -272,6 +276,36 @@ KervErrorCode Solarize(Context& c, KHANDLE* out) {
     return AdjustDIB(c.status, c.image, out, Slot16(c, 0), kSolarize);
 }
 
+// ---- Deformations ----
+
+// A value for a 16-bit argument without wrapping: out-of-range values stay
+// out of range, for the operation to refuse.
+int16_t Saturate16(int64_t v) {
+    return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX));
+}
+
+// The sign of the difference picks the short side, its size the amount.
+template <auto perspective> KervErrorCode Perspective(Context& c, KHANDLE* out) {
+    const int64_t difference = c.cmd.m_nParam[0];
+    return perspective(c.status, c.image, out, difference > 0 ? 1 : 0,
+                       Saturate16(difference < 0 ? -difference : difference), c.red0, c.green0,
+                       c.blue0);
+}
+
+// The warp's indexes from the effect e: 100 is neutral, below it the
+// picture is squeezed towards the middle, above it spread from it.
+template <int xSign, int ySign> KervErrorCode Warp(Context& c, KHANDLE* out) {
+    const int64_t e = c.cmd.m_nParam[0];
+    return WarpDIB(c.status, c.image, out, Saturate16(100 + xSign * e), Saturate16(100 + ySign * e));
+}
+
+KervErrorCode Circle(Context& c, KHANDLE* out) {
+    return CircleDIB(c.status, c.image, out, c.red0, c.green0, c.blue0);
+}
+KervErrorCode Pentagon(Context& c, KHANDLE* out) {
+    return PentagonDIB(c.status, c.image, out, c.red0, c.green0, c.blue0);
+}
+
 // ---- Convolution filters ----
 
 template <int code> KervErrorCode Filter(Context& c, KHANDLE* out) {
@@ -376,6 +410,14 @@ Row RowFor(int32_t id) {
     case CMD_POSTERIZE: return Posterize;
     case CMD_SOLARIZE: return Solarize;
     case CMD_COLORIZE: return Colorize;
+    case CMD_HORIZONTAL_PERSPECTIVE: return Perspective<HPerspectiveDIB>;
+    case CMD_VERTICAL_PERSPECTIVE: return Perspective<VPerspectiveDIB>;
+    case CMD_HORIZONTAL_CYLINDER: return Warp<0, -1>;
+    case CMD_VERTICAL_CYLINDER: return Warp<-1, 0>;
+    case CMD_PINCH: return Warp<1, 1>;
+    case CMD_PUNCH: return Warp<-1, -1>;
+    case CMD_CIRCLE: return Circle;
+    case CMD_PENTAGON: return Pentagon;
     case CMD_EDGE_ENHANCE: return Filter<FILTER_EDGE_ENHANCE>;
     case CMD_EDGE_ENHANCE_MORE: return Filter<FILTER_EDGE_ENHANCE_MORE>;
     case CMD_FIND_EDGES: return Filter<FILTER_FIND_EDGES>;
@@ -399,14 +441,6 @@ Row RowFor(int32_t id) {
 
     case CMD_APPLY_PALETTE:             // ReadPaletteFile, DitherToPalette, ReplacePaletteDIB
     case CMD_OPTIMIZED_PALETTE:         // DitherToPalette
-    case CMD_HORIZONTAL_PERSPECTIVE:
-    case CMD_VERTICAL_PERSPECTIVE:
-    case CMD_HORIZONTAL_CYLINDER:
-    case CMD_VERTICAL_CYLINDER:
-    case CMD_PINCH:
-    case CMD_PUNCH:
-    case CMD_CIRCLE:
-    case CMD_PENTAGON:
     case CMD_WIND:
     case CMD_MOTION_BLUR:
     case CMD_SKEW:                      // the deformations

@@ -9,9 +9,12 @@
 #include "imaging/filter.h"
 #include "imaging/mosaic.h"
 #include "imaging/noise.h"
+#include "imaging/perspective.h"
 #include "imaging/rank.h"
 #include "imaging/rotate.h"
+#include "imaging/shapes.h"
 #include "imaging/tone.h"
+#include "imaging/warp.h"
 #include "script/script.h"
 #include "tests/support/test_support.h"
 
@@ -28,7 +31,7 @@ namespace {
 // Rows still waiting for their operation: with an image their depth rule
 // accepts, they answer -5001. Remove an ID here when its operation lands.
 const std::set<int32_t> kNotYetBuilt = {
-    518, 519, 525, 526, 527, 528, 529, 530, 545, 546, 547, 548, 549, 558, 559, 561};
+    518, 519, 547, 548, 549, 558, 559, 561};
 // Rows that reduce colours answer -5001 only when the image has more bits
 // than they keep (reduction comes with the colour-reduction operations).
 const std::map<int32_t, int> kReducesAbove = {{521, 4}, {522, 8}};
@@ -232,6 +235,7 @@ TEST_P(RowMatchesItsOperation, ForTheGivenSlots) {
     auto cmd = std::make_unique<CScriptCommand>(c.id);
     for (size_t i = 0; i < c.slots.size(); ++i) cmd->m_nParam[i] = c.slots[i];
     cmd->m_fParam[0] = c.f0;
+    cmd->m_crColor[0] = RGB(10, 20, 30);
     KervSrand(77);  // the noise rows draw from the generator
     const Outcome r = RunCommand(std::move(cmd), image.get());
     ASSERT_EQ(r.rc, 0);
@@ -324,6 +328,24 @@ const RowCase kRowCases[] = {
      [](KHANDLE i, KHANDLE* o) {
          return DitherToStandardPalette(nullptr, i, o, 8, 0, 1, DataFilePath("KCD.DAT"));
      }},
+    {"HorizontalPerspectiveRightSide", CMD_HORIZONTAL_PERSPECTIVE, {40}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return HPerspectiveDIB(nullptr, i, o, 1, 40, 10, 20, 30); }},
+    {"HorizontalPerspectiveLeftSideOnGrey", CMD_HORIZONTAL_PERSPECTIVE, {-70}, 8, true,
+     [](KHANDLE i, KHANDLE* o) { return HPerspectiveDIB(nullptr, i, o, 0, 70, 10, 20, 30); }},
+    {"VerticalPerspectiveLeftSide", CMD_VERTICAL_PERSPECTIVE, {-30}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return VPerspectiveDIB(nullptr, i, o, 0, 30, 10, 20, 30); }},
+    {"HorizontalCylinder", CMD_HORIZONTAL_CYLINDER, {30}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return WarpDIB(nullptr, i, o, 100, 70); }},
+    {"VerticalCylinder", CMD_VERTICAL_CYLINDER, {45}, 8, true,
+     [](KHANDLE i, KHANDLE* o) { return WarpDIB(nullptr, i, o, 55, 100); }},
+    {"Pinch", CMD_PINCH, {60}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return WarpDIB(nullptr, i, o, 160, 160); }},
+    {"Punch", CMD_PUNCH, {25}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return WarpDIB(nullptr, i, o, 75, 75); }},
+    {"CircleInTheColour", CMD_CIRCLE, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return CircleDIB(nullptr, i, o, 10, 20, 30); }},
+    {"PentagonInTheColour", CMD_PENTAGON, {}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return PentagonDIB(nullptr, i, o, 10, 20, 30); }},
     {"Erode", CMD_ERODE, {}, 24, false,
      [](KHANDLE i, KHANDLE* o) { return RankFilterDIB(nullptr, i, o, 0); }},
     {"MedianOnGrey", CMD_MEDIAN, {}, 8, true,
