@@ -30,6 +30,8 @@ constexpr int kKeys = 32768;
 constexpr size_t kHistogramBytes = kKeys * sizeof(uint32_t);
 constexpr size_t kKeyListBytes = kKeys * sizeof(uint16_t);
 constexpr int kNodesPerPoolBlock = 256;
+constexpr int kColourCacheBits = 10;
+constexpr int kColourCacheSize = 1 << kColourCacheBits;
 constexpr uint16_t kMaxColours = 256;
 constexpr uint16_t kMaxColoursWithWindows = 236;
 
@@ -383,48 +385,67 @@ uint16_t PaletteAccumulator::GenerateMedianCut(RGBQUAD* palette) {
 // ---- Octree ----
 
 KervErrorCode PaletteAccumulator::InsertOctree(const BITMAPINFOHEADER* h) {
+    switch (h->biBitCount) {
+    case 24:
+        return Insert24(h);
+    case 8:
+        return InsertIndexed<8>(h);
+    case 4:
+        return InsertIndexed<4>(h);
+    default:
+        return InsertIndexed<1>(h);
+    }
+}
+
+// A run of one colour is inserted once, weighted, when the colour changes;
+// runs go on from one row to the next.
+KervErrorCode PaletteAccumulator::Insert24(const BITMAPINFOHEADER* h) {
     const uint32_t width = static_cast<uint32_t>(h->biWidth);
     const uint32_t stride = DIBStride(h);
     const uint8_t* bits = DIBBits(h);
-    const int bitCount = h->biBitCount;
-
-    // A run of one colour is inserted once, weighted, when the colour
-    // changes (runs go on from one row to the next).
     uint64_t run = 0;
-    uint32_t current = 0; // 0x00RRGGBB for 24 bits, else the index
-    if (bitCount == 24) {
-        for (int32_t r = 0; r < h->biHeight; ++r) {
-            const uint8_t* p = bits + size_t(r) * stride;
-            for (uint32_t x = 0; x < width; ++x, p += 3) {
-                const uint32_t c = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-                if (run != 0 && c == current) {
-                    ++run;
-                    continue;
-                }
-                if (run != 0 &&
-                    !Insert(uint8_t(current >> 16), uint8_t(current >> 8), uint8_t(current), run))
-                    return KERV_NO_MEMORY;
-                current = c;
-                run = 1;
+    uint32_t current = 0; // 0x00RRGGBB
+    LeafCache cache[kColourCacheSize];
+    auto flush = [&] {
+        LeafCache& e = cache[(current * 2654435761u) >> (32 - kColourCacheBits)];
+        return run == 0 || InsertCached(e, current, uint8_t(current >> 16), uint8_t(current >> 8),
+                                        uint8_t(current), run);
+    };
+    for (int32_t r = 0; r < h->biHeight; ++r) {
+        const uint8_t* p = bits + size_t(r) * stride;
+        for (uint32_t x = 0; x < width; ++x, p += 3) {
+            const uint32_t c = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+            if (run != 0 && c == current) {
+                ++run;
+                continue;
             }
+            if (!flush()) return KERV_NO_MEMORY;
+            current = c;
+            run = 1;
         }
-        if (run != 0 &&
-            !Insert(uint8_t(current >> 16), uint8_t(current >> 8), uint8_t(current), run))
-            return KERV_NO_MEMORY;
-        return KERV_OK;
     }
+    return flush() ? KERV_OK : KERV_NO_MEMORY;
+}
 
+template <int Bits> KervErrorCode PaletteAccumulator::InsertIndexed(const BITMAPINFOHEADER* h) {
+    const uint32_t width = static_cast<uint32_t>(h->biWidth);
+    const uint32_t stride = DIBStride(h);
+    const uint8_t* bits = DIBBits(h);
     const IndexColours colours(h);
-    auto insertIndex = [&](uint32_t index, uint64_t pixels) {
-        const RGBQUAD c = colours.colour[index];
-        return Insert(c.rgbRed, c.rgbGreen, c.rgbBlue, pixels);
+    uint64_t run = 0;
+    uint32_t current = 0; // the index
+    LeafCache cache[256];
+    auto flush = [&] {
+        const RGBQUAD c = colours.colour[current];
+        return run == 0 ||
+               InsertCached(cache[current], current, c.rgbRed, c.rgbGreen, c.rgbBlue, run);
     };
     for (int32_t r = 0; r < h->biHeight; ++r) {
         const uint8_t* row = bits + size_t(r) * stride;
         for (uint32_t x = 0; x < width; ++x) {
-            // Whole words and bytes of one 1-bit value are the common case of
-            // line art and scans.
-            if (bitCount == 1 && run != 0 && x % 8 == 0) {
+            // Whole words and bytes of one value are the common case of
+            // 1-bit line art and scans.
+            if (Bits == 1 && run != 0 && x % 8 == 0) {
                 if (x + 64 <= width) {
                     uint64_t word;
                     std::memcpy(&word, row + x / 8, 8);
@@ -440,18 +461,17 @@ KervErrorCode PaletteAccumulator::InsertOctree(const BITMAPINFOHEADER* h) {
                     continue;
                 }
             }
-            const uint32_t index = IndexAt(row, bitCount, x);
+            const uint32_t index = IndexAt(row, Bits, x);
             if (run != 0 && index == current) {
                 ++run;
                 continue;
             }
-            if (run != 0 && !insertIndex(current, run)) return KERV_NO_MEMORY;
+            if (!flush()) return KERV_NO_MEMORY;
             current = index;
             run = 1;
         }
     }
-    if (run != 0 && !insertIndex(current, run)) return KERV_NO_MEMORY;
-    return KERV_OK;
+    return flush() ? KERV_OK : KERV_NO_MEMORY;
 }
 
 bool PaletteAccumulator::Reserve() {
@@ -493,17 +513,16 @@ void PaletteAccumulator::FreeNode(Node* n) {
     ++freeCount_;
 }
 
-bool PaletteAccumulator::Insert(uint8_t red, uint8_t green, uint8_t blue, uint64_t pixels) {
+bool PaletteAccumulator::Insert(uint8_t red, uint8_t green, uint8_t blue, uint64_t pixels,
+                                Node** leaf) {
     if (!Reserve()) return false;
     Node** link = &root_;
     for (int level = 0;; ++level) {
         if (!*link) *link = NewNode(level);
         Node* n = *link;
         if (n->leaf) {
-            n->pixels += pixels;
-            n->red += red * pixels;
-            n->green += green * pixels;
-            n->blue += blue * pixels;
+            AddToLeaf(n, red, green, blue, pixels);
+            *leaf = n;
             break;
         }
         const int shift = 7 - level;
@@ -511,9 +530,31 @@ bool PaletteAccumulator::Insert(uint8_t red, uint8_t green, uint8_t blue, uint64
             (((red >> shift) & 1) << 2) | (((green >> shift) & 1) << 1) | ((blue >> shift) & 1);
         link = &n->child[child];
     }
+    const uint64_t before = folds_;
     while (leaves_ > colours_ && Reduce()) {
     }
+    if (folds_ != before) *leaf = nullptr;
     return true;
+}
+
+bool PaletteAccumulator::InsertCached(LeafCache& entry, uint32_t key, uint8_t red, uint8_t green,
+                                      uint8_t blue, uint64_t pixels) {
+    if (entry.leaf && entry.folds == folds_ && entry.key == key) {
+        AddToLeaf(entry.leaf, red, green, blue, pixels);
+        return true;
+    }
+    Node* leaf = nullptr;
+    if (!Insert(red, green, blue, pixels, &leaf)) return false;
+    entry = {leaf, folds_, key};
+    return true;
+}
+
+void PaletteAccumulator::AddToLeaf(Node* n, uint8_t red, uint8_t green, uint8_t blue,
+                                   uint64_t pixels) {
+    n->pixels += pixels;
+    n->red += red * pixels;
+    n->green += green * pixels;
+    n->blue += blue * pixels;
 }
 
 // Folds the newest node of the deepest level that has any into one leaf.
@@ -536,6 +577,7 @@ bool PaletteAccumulator::Reduce() {
         }
         n->leaf = true;
         leaves_ = leaves_ + 1 - children;
+        ++folds_;
         return true;
     }
     return false;

@@ -94,6 +94,8 @@ class PaletteAccumulator {
 
     KervErrorCode CountMedianCut(const BITMAPINFOHEADER* h);
     KervErrorCode InsertOctree(const BITMAPINFOHEADER* h);
+    KervErrorCode Insert24(const BITMAPINFOHEADER* h);
+    template <int Bits> KervErrorCode InsertIndexed(const BITMAPINFOHEADER* h);
     uint16_t GenerateMedianCut(RGBQUAD* palette);
     uint16_t GenerateOctree(RGBQUAD* palette);
 
@@ -101,7 +103,19 @@ class PaletteAccumulator {
     bool Reserve(); // room for one more insertion's nodes
     Node* NewNode(int level);
     void FreeNode(Node* n);
-    bool Insert(uint8_t red, uint8_t green, uint8_t blue, uint64_t pixels);
+    // Inserts a colour with a weight; *leaf is the leaf that holds it now,
+    // or null when folds may have moved it.
+    bool Insert(uint8_t red, uint8_t green, uint8_t blue, uint64_t pixels, Node** leaf);
+    // A colour's leaf stays its leaf until the next fold: recently inserted
+    // colours skip the walk down the tree.
+    struct LeafCache {
+        Node* leaf = nullptr;
+        uint64_t folds = 0;
+        uint32_t key = 0;
+    };
+    bool InsertCached(LeafCache& entry, uint32_t key, uint8_t red, uint8_t green, uint8_t blue,
+                      uint64_t pixels);
+    static void AddToLeaf(Node* n, uint8_t red, uint8_t green, uint8_t blue, uint64_t pixels);
     bool Reduce();
     void Walk(const Node* n, RGBQUAD* palette, uint16_t& count) const;
 
@@ -121,6 +135,7 @@ class PaletteAccumulator {
     int poolBlocks_ = 0;
     Node* freeNodes_ = nullptr;
     uint32_t freeCount_ = 0;
+    uint64_t folds_ = 0; // reductions so far: a leaf cache entry is good while this is unchanged
 };
 
 // The process-wide accumulator (there is only ever one palette being
