@@ -16,7 +16,8 @@
 // zero. Runs of one colour are inserted as one weighted insertion, which
 // builds exactly the tree pixel-by-pixel insertion builds: only a colour's
 // first pixel can create nodes (and so start reductions); the rest of the
-// run lands in whatever leaf holds the colour then.
+// run lands in whatever leaf holds the colour then. For the same reason a
+// colour's leaf, once found, is remembered until the next fold.
 #include "imaging/optpal.h"
 
 #include <algorithm>
@@ -587,7 +588,7 @@ void PaletteAccumulator::Walk(const Node* n, RGBQUAD* palette, uint16_t& count) 
     if (!n) return;
     if (n->leaf) {
         // Every leaf holds pixels (insertions complete or never start); the
-        // test only keeps a damaged tree from dividing by zero.
+        // floor of 1 is a second line of defence against dividing by zero.
         const uint64_t pixels = std::max<uint64_t>(n->pixels, 1);
         palette[count++] = Entry(uint32_t(n->red / pixels), uint32_t(n->green / pixels),
                                  uint32_t(n->blue / pixels));

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace brellix::test;
@@ -143,6 +145,89 @@ struct RefOctree {
             Walk(c.get(), out);
     }
 };
+
+// ---- The median cut written plainly: items as tuples, sorted per split ----
+
+struct RefItem {
+    int r, g, b; // 5-bit
+    uint64_t n;
+};
+
+int W(int c5) {
+    return c5 * 8 + c5 / 4;
+}
+
+void RefSplit(std::vector<RefItem> items, size_t k, std::vector<Rgb>& out) {
+    const size_t n = items.size();
+    if (k == 1) {
+        int r = 0, g = 0, b = 0;
+        for (const RefItem& i : items)
+            r += W(i.r), g += W(i.g), b += W(i.b);
+        out.push_back({r / int(n), g / int(n), b / int(n)});
+        return;
+    }
+    if (n == k) {
+        for (const RefItem& i : items)
+            out.push_back({W(i.r), W(i.g), W(i.b)});
+        return;
+    }
+    auto range = [&](int RefItem::*c) {
+        const auto [lo, hi] =
+            std::minmax_element(items.begin(), items.end(),
+                                [c](const RefItem& a, const RefItem& b) { return a.*c < b.*c; });
+        return (*hi).*c - (*lo).*c;
+    };
+    const int rr = range(&RefItem::r), rg = range(&RefItem::g), rb = range(&RefItem::b);
+    const int channel = rr >= rg && rr >= rb ? 0 : rg >= rb ? 1 : 2;
+    std::sort(items.begin(), items.end(), [channel](const RefItem& a, const RefItem& b) {
+        if (channel == 0) return std::tie(a.r, a.g, a.b) < std::tie(b.r, b.g, b.b);
+        if (channel == 1) return std::tie(a.g, a.b, a.r) < std::tie(b.g, b.b, b.r);
+        return std::tie(a.b, a.r, a.g) < std::tie(b.b, b.r, b.g);
+    });
+    const size_t half = k / 2;
+    size_t L = 0, R = n - 1;
+    uint64_t ls = items[L].n, rs = items[R].n;
+    while (half > 1 && L < half - 1)
+        ls += items[++L].n;
+    while (n - R < half)
+        rs += items[--R].n;
+    for (size_t j = (R - L) / 8; j > 0; --j)
+        ls += items[++L].n, rs += items[--R].n;
+    while (L < R) {
+        if (ls < rs)
+            ls += items[++L].n;
+        else
+            rs += items[--R].n;
+    }
+    size_t leftN = ls <= rs ? L : L + 1, leftK = ls <= rs ? half : k - half;
+    leftN = std::clamp<size_t>(leftN, 1, n - 1);
+    leftK = std::min(leftK, leftN);
+    while (k - leftK > n - leftN)
+        ++leftK;
+    RefSplit({items.begin(), items.begin() + long(leftN)}, leftK, out);
+    RefSplit({items.begin() + long(leftN), items.end()}, k - leftK, out);
+}
+
+// The palette and count, from every pixel of the images.
+std::pair<std::vector<Rgb>, size_t> RefMedianCut(const std::vector<KHANDLE>& images, size_t k) {
+    std::map<int, RefItem> byKey;
+    for (KHANDLE h : images)
+        for (const Rgb& p : Pixels(h)) {
+            RefItem& i = byKey[(p.r >> 3) * 1024 + (p.g >> 3) * 32 + (p.b >> 3)];
+            i = {p.r >> 3, p.g >> 3, p.b >> 3, i.n + 1};
+        }
+    std::vector<RefItem> items;
+    for (const auto& [key, item] : byKey)
+        items.push_back(item);
+    std::vector<Rgb> out;
+    if (items.size() <= k) {
+        RefSplit(items, items.size(), out);
+        out.resize(k, Rgb{0, 0, 0});
+        return {out, items.size()};
+    }
+    RefSplit(items, k, out);
+    return {out, k};
+}
 
 // ---- Images for the comparisons ----
 
@@ -485,7 +570,45 @@ INSTANTIATE_TEST_SUITE_P(
                    {{103, 10, 13}}}),
     CaseName());
 
-// ---- Against the plain octree, and across depths ----
+// ---- Against the plain median cut and octree, and across depths ----
+
+struct MedianCase {
+    std::string name;
+    int w, h;
+    int kind; // 0 runs of few colours, 1 smooth, 2 noise
+    uint16_t k;
+    int images;
+};
+
+class MedianCutAgainstReference : public ::testing::TestWithParam<MedianCase> {};
+
+TEST_P(MedianCutAgainstReference, SamePalette) {
+    const MedianCase& c = GetParam();
+    std::vector<KOwnedHandle> owned;
+    std::vector<KHANDLE> images;
+    for (int i = 0; i < c.images; ++i) {
+        owned.emplace_back(c.kind == 0   ? RunsImage(c.w, c.h, 300, uint32_t(30 + i))
+                           : c.kind == 1 ? SmoothImage(c.w, c.h, uint32_t(31 + i))
+                                         : MakeRandomDIB(c.w, c.h, 24, uint32_t(32 + i)));
+        images.push_back(owned.back().get());
+    }
+    const auto [want, count] = RefMedianCut(images, c.k);
+    const Generated g = Generate(kPaletteMedianCut, c.k, images);
+    ASSERT_EQ(g.count, count);
+    EXPECT_EQ(g.Entries(c.k), want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MedianCutAgainstReference,
+                         ::testing::Values(MedianCase{"Noise1x1K1", 1, 1, 2, 1, 1},
+                                           MedianCase{"Noise7x3K2", 7, 3, 2, 2, 1},
+                                           MedianCase{"Noise33x17K16", 33, 17, 2, 16, 1},
+                                           MedianCase{"Noise97x61K256", 97, 61, 2, 256, 1},
+                                           MedianCase{"NoiseWide1001x3K37", 1001, 3, 2, 37, 1},
+                                           MedianCase{"SmoothTwoImages203x31K236", 203, 31, 1, 236,
+                                                      2},
+                                           MedianCase{"Runs65x33K100", 65, 33, 0, 100, 1},
+                                           MedianCase{"RunsThreeImages40x9K5", 40, 9, 0, 5, 3}),
+                         CaseName());
 
 struct RefCase {
     std::string name;
@@ -551,8 +674,10 @@ TEST_P(PaletteImages, CountAsTheirTrueColourRendering) {
     KHANDLE raised = nullptr;
     ASSERT_EQ(IncreaseDepthDIB(nullptr, img.get(), &raised, 24), 0);
     KOwnedHandle rgb(raised);
+    const std::vector<uint8_t> before = BlockBytes(img.get());
     const Generated a = Generate(c.kind, c.k, {img.get()});
     const Generated b = Generate(c.kind, c.k, {rgb.get()});
+    EXPECT_EQ(BlockBytes(img.get()), before) << "images are only read";
     ASSERT_EQ(a.count, b.count);
     EXPECT_EQ(a.Entries(256), b.Entries(256));
 }
