@@ -3,8 +3,9 @@
 // does not depend on the image's size), and the octree.
 //
 // items/s counts source pixels. "Photo" is a smooth picture with grain, as
-// photographs are; "Noise" gives every pixel a random colour (the worst case
-// for both counters and the tree).
+// photographs are, or the binary PPM named by BRELLIX_BENCH_PHOTO (what
+// bench/optpal_vs_imagemagick.sh uses); "Noise" gives every pixel a random
+// colour (the worst case for both counters and the tree).
 #include "imaging/optpal.h"
 
 #include "bench/noise_image.h"
@@ -12,6 +13,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -42,8 +46,41 @@ KHANDLE PhotoDIB(int width, int height) {
     return h;
 }
 
+// A binary PPM (P6, maxval 255) as a 24-bit DIB; null when unreadable.
+KHANDLE ReadPPM(const char* path) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return nullptr;
+    int w = 0, h = 0, maxval = 0;
+    KHANDLE out = nullptr;
+    if (std::fscanf(f, "P6 %d %d %d", &w, &h, &maxval) == 3 && maxval == 255 &&
+        std::fgetc(f) != EOF && w > 0 && h > 0 && w <= 65535 && h <= 65535 &&
+        NewDIB(&out, uint16_t(w), uint16_t(h), 24, 0, 0, 0, 0, nullptr) == 0) {
+        DIBLock d(out);
+        std::vector<uint8_t> rgb(size_t(w) * 3);
+        for (int y = 0; y < h; ++y) {
+            if (std::fread(rgb.data(), 1, rgb.size(), f) != rgb.size()) break;
+            uint8_t* row = DIBRowFromTop(d.header(), y);
+            for (int x = 0; x < w; ++x) {
+                row[3 * x] = rgb[3 * size_t(x) + 2];
+                row[3 * x + 1] = rgb[3 * size_t(x) + 1];
+                row[3 * x + 2] = rgb[3 * size_t(x)];
+            }
+        }
+    }
+    std::fclose(f);
+    return out;
+}
+
+KHANDLE PhotoOrFile() {
+    if (const char* path = std::getenv("BRELLIX_BENCH_PHOTO")) {
+        if (KHANDLE h = ReadPPM(path)) return h;
+        std::fprintf(stderr, "cannot read %s as a binary PPM, using the made-up photo\n", path);
+    }
+    return PhotoDIB(kWidth, kHeight);
+}
+
 KHANDLE Photo() {
-    static KOwnedHandle img(PhotoDIB(kWidth, kHeight));
+    static KOwnedHandle img(PhotoOrFile());
     return img.get();
 }
 KHANDLE Noise() {
@@ -53,6 +90,11 @@ KHANDLE Noise() {
 KHANDLE Noise8() {
     static KOwnedHandle img(NoiseDIB(kWidth, kHeight, 8));
     return img.get();
+}
+
+int64_t PixelCount(KHANDLE h) {
+    DIBLock d(h);
+    return d ? int64_t(d.width()) * d.height() : 0;
 }
 
 KHANDLE Source(int which) {
@@ -73,7 +115,7 @@ void BM_MedianCutCount(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(acc);
     }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kWidth * kHeight);
+    state.SetItemsProcessed(int64_t(state.iterations()) * PixelCount(img));
     state.SetLabel(Label(int(state.range(0))));
 }
 BENCHMARK(BM_MedianCutCount)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
@@ -107,7 +149,7 @@ void BM_Whole(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(acc.Generate(palette, false));
     }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kWidth * kHeight);
+    state.SetItemsProcessed(int64_t(state.iterations()) * PixelCount(img));
     state.SetLabel(std::string(kind == kPaletteMedianCut ? "median cut, " : "octree, ") +
                    Label(int(state.range(1))));
 }
