@@ -62,7 +62,8 @@ class PaletteAccumulator {
     // The octree takes its nodes from pool blocks of the memory manager.
     // When one cannot be had the answer is 102: the colours inserted so far
     // (part of this image, perhaps) stay in the tree, which remains whole,
-    // and the accumulator stays usable. The median cut never allocates here.
+    // and the accumulator stays usable. The median cut never allocates here;
+    // its 32-bit counters stop at 2^32 - 1 rather than wrap.
     KervErrorCode AddImage(KHANDLE dib);
 
     // Writes the palette and returns the number of generated entries,
