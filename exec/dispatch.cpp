@@ -19,6 +19,8 @@
 #include "imaging/filter.h"
 #include "imaging/mosaic.h"
 #include "imaging/noise.h"
+#include "imaging/optpal.h"
+#include "imaging/palette.h"
 #include "imaging/perspective.h"
 #include "imaging/rank.h"
 #include "imaging/resample.h"
@@ -351,15 +353,43 @@ KervErrorCode ToTwoColors(Context& c, KHANDLE* out) {
     }
 }
 
+enum { kNearestColour = 0, kOrderedDither = 1, kErrorDiffusion = 2 };
+
+// The image's own optimized palette (median cut or octree), then the image
+// reduced to it. The Windows colours (256 colours only) take 20 of the
+// entries, ten before and ten after the generated ones.
+KervErrorCode ReduceToOwnPalette(Context& c, KHANDLE* out, uint8_t target, uint8_t kind,
+                                 bool windowsColours, uint8_t reduceBleed) {
+    const int32_t method = c.cmd.m_nParam[1];
+    // Ordered dithering goes with the standard palettes only.
+    if (method != kNearestColour && method != kErrorDiffusion) return KERV_OK;
+    RGBQUAD palette[256] = {};
+    uint16_t count = 0;
+    {
+        PaletteAccumulator accumulator;
+        const uint16_t limit = target == 4 ? 16 : windowsColours ? 236 : 256;
+        if (KervErrorCode rc = accumulator.Begin(kind, limit, 8, windowsColours)) return rc;
+        if (KervErrorCode rc = accumulator.AddImage(c.image)) return rc;
+        count = accumulator.Generate(palette, windowsColours);
+    }
+    if (windowsColours) count = static_cast<uint16_t>(count + 20);
+    const KervErrorCode rc = DitherToPalette(c.status, c.image, out, target, palette,
+                                             static_cast<uint8_t>(method), reduceBleed, count);
+    ReleaseDitherCache();  // the palette was this image's alone
+    return rc;
+}
+
 // 521 and 522 on an image of more bits than the target. The reduce-bleed
-// flag is the low byte of its slot.
+// flag is the low byte of its slot; 522's P2 adds the Windows colours.
 KervErrorCode ReduceColours(Context& c, KHANDLE* out, uint8_t target, int bleedSlot) {
     const auto& p = c.cmd.m_nParam;
     const auto reduceBleed = static_cast<uint8_t>(p[bleedSlot]);
     enum { kMedianCut = 0, kOctree = 1, kStandard = 2 };
     switch (p[0]) {
     case kMedianCut:
-    case kOctree: return KERR_NOT_IMPLEMENTED;  // optimized palettes come with the palette builder
+    case kOctree:
+        return ReduceToOwnPalette(c, out, target, static_cast<uint8_t>(p[0]),
+                                  target == 8 && p[2] == 1, reduceBleed);
     case kStandard:
         return DitherToStandardPalette(c.status, c.image, out, target, OptionByte(p[1]), reduceBleed,
                                        DataFilePath("KCD.DAT"));
@@ -377,6 +407,56 @@ KervErrorCode ToPaletteDepth(Context& c, KHANDLE* out, uint16_t target, int blee
 }
 KervErrorCode ToSixteenColors(Context& c, KHANDLE* out) { return ToPaletteDepth(c, out, 4, 2); }
 KervErrorCode To256Colors(Context& c, KHANDLE* out) { return ToPaletteDepth(c, out, 8, 3); }
+
+// 518: the palette file of S0, text form first, then RIFF.
+KervErrorCode ApplyPalette(Context& c, KHANDLE* out) {
+    RGBQUAD palette[256] = {};
+    uint16_t count = 0;
+    const std::string& path = c.cmd.m_strParam[0];
+    KervErrorCode rc = ReadPaletteFile(path, palette, &count);
+    if (rc == KERV_BAD_PALETTE_FILE) rc = ReadRiffPaletteFile(path, palette, &count);
+    if (rc != KERV_OK) return rc;
+
+    // A 16-colour image takes a 256-colour palette at 8 bits.
+    KOwnedHandle raised;
+    KHANDLE image = c.image;
+    if (c.header.biBitCount == 4 && count == 256) {
+        KHANDLE made = nullptr;
+        rc = IncreaseDepthDIB(c.status, c.image, &made, 8);
+        raised.reset(made);
+        if (rc != KERV_OK) return rc;
+        image = made;
+    }
+    enum { kNearest = 0, kDiffused = 1, kMaintainIndexes = 2 };
+    const uint8_t target = count == 16 ? 4 : count == 256 ? 8 : 0;
+    switch (c.cmd.m_nParam[0]) {
+    case kNearest:
+        return DitherToPalette(c.status, image, out, target, palette, kNearestColour, 0, count);
+    case kDiffused:
+        return DitherToPalette(c.status, image, out, target, palette, kErrorDiffusion, 0, count);
+    case kMaintainIndexes: return ReplacePaletteDIB(image, out, count, palette);
+    default: return KERV_OK;  // no such method: nothing to do
+    }
+}
+
+// 519: the palette the batch run gathered from all its images. With the
+// Windows colours they stand ten before and ten after the generated
+// entries, which happens only for at most 236 generated ones.
+KervErrorCode ApplyOptimizedPalette(Context& c, KHANDLE* out) {
+    const auto& p = c.cmd.m_nParam;
+    if (!c.optimumPalette || c.optimumCount < 1 || c.optimumCount > 256) return KERV_INVALID_PARAM;
+    int count = c.optimumCount;
+    if (p[1] != 0 && count <= 236) count += 20;
+    switch (p[2]) {
+    case 0:
+        return DitherToPalette(nullptr, c.image, out, 8, c.optimumPalette, kNearestColour, 0,
+                               static_cast<uint16_t>(count));
+    case 1:
+        return DitherToPalette(nullptr, c.image, out, 8, c.optimumPalette, kErrorDiffusion,
+                               static_cast<uint8_t>(p[3]), static_cast<uint16_t>(count));
+    default: return KERV_OK;  // no such method: nothing to do
+    }
+}
 
 KervErrorCode ToTrueColor(Context& c, KHANDLE* out) {
     if (c.header.biBitCount == 24) return CopyDIB(c.image, out);
@@ -396,6 +476,8 @@ Row RowFor(int32_t id) {
     case CMD_TO_16_COLORS: return ToSixteenColors;
     case CMD_TO_256_COLORS: return To256Colors;
     case CMD_TO_TRUE_COLOR: return ToTrueColor;
+    case CMD_APPLY_PALETTE: return ApplyPalette;
+    case CMD_OPTIMIZED_PALETTE: return ApplyOptimizedPalette;
     case CMD_SET_OUTPUT_OPTIONS:
     case CMD_SET_INPUT_OPTIONS: return Setting;
     case CMD_BRIGHTNESS_CONTRAST: return BrightnessContrast;
@@ -439,8 +521,6 @@ Row RowFor(int32_t id) {
     case CMD_ADD_NOISE: return AddNoise;
     case CMD_MOSAIC: return Mosaic;
 
-    case CMD_APPLY_PALETTE:             // ReadPaletteFile, DitherToPalette, ReplacePaletteDIB
-    case CMD_OPTIMIZED_PALETTE:         // DitherToPalette
     case CMD_WIND:
     case CMD_MOTION_BLUR:
     case CMD_SKEW:                      // the deformations

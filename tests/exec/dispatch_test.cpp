@@ -9,6 +9,8 @@
 #include "imaging/filter.h"
 #include "imaging/mosaic.h"
 #include "imaging/noise.h"
+#include "imaging/optpal.h"
+#include "imaging/palette.h"
 #include "imaging/perspective.h"
 #include "imaging/rank.h"
 #include "imaging/rotate.h"
@@ -31,10 +33,7 @@ namespace {
 // Rows still waiting for their operation: with an image their depth rule
 // accepts, they answer -5001. Remove an ID here when its operation lands.
 const std::set<int32_t> kNotYetBuilt = {
-    518, 519, 547, 548, 549, 558, 559, 561};
-// Rows that reduce colours answer -5001 only when the image has more bits
-// than they keep (reduction comes with the colour-reduction operations).
-const std::map<int32_t, int> kReducesAbove = {{521, 4}, {522, 8}};
+    547, 548, 549, 558, 559, 561};
 
 // The depth rules, by the codes they give.
 const std::set<int32_t> kNeedsTrueColourOrGrey = {525, 526, 527, 528, 529, 530, 531, 532, 533,
@@ -88,8 +87,8 @@ KervErrorCode ExpectedCode(int32_t id, const Image& img) {
     if (id == CMD_ROTATE) return 0;  // the default angle is 90, which every depth takes
     if (id == CMD_CROP) return KERR_CROP_TOO_BIG;  // 10 from each edge of a 9 x 7 image
     if (kNotYetBuilt.count(id)) return KERR_NOT_IMPLEMENTED;
-    if (auto it = kReducesAbove.find(id); it != kReducesAbove.end() && img.bits > it->second)
-        return KERR_NOT_IMPLEMENTED;
+    if (id == CMD_APPLY_PALETTE) return KERV_FILE_OPEN;           // no palette file named
+    if (id == CMD_OPTIMIZED_PALETTE) return KERV_INVALID_PARAM;   // no palette gathered
     return 0;
 }
 
@@ -156,9 +155,7 @@ TEST(Dispatch, RowsStillWaitingForTheirOperation) {
         if (r.rc == KERR_NOT_IMPLEMENTED) waiting.insert(info.id);
         if (r.result) KML_GlobalFree(r.result);
     }
-    std::set<int32_t> expected = kNotYetBuilt;
-    expected.insert({521, 522});
-    EXPECT_EQ(waiting, expected);
+    EXPECT_EQ(waiting, kNotYetBuilt);
     KML_GlobalFree(image);
 }
 
@@ -366,6 +363,182 @@ const RowCase kRowCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Rows, RowMatchesItsOperation, testing::ValuesIn(kRowCases),
                          [](const testing::TestParamInfo<RowCase>& i) { return i.param.name; });
+
+// ---- The palette rows ----
+
+// A palette of n distinct colours.
+std::vector<RGBQUAD> SomeColours(int n) {
+    std::vector<RGBQUAD> p(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        p[size_t(i)] = {uint8_t(i * 37), uint8_t(255 - i * 11), uint8_t(i * 91 + 5), 0};
+    return p;
+}
+
+void WriteTextPalette(const std::filesystem::path& file, const std::vector<RGBQUAD>& p) {
+    std::string t = "KERV-PAL\r\n0100\r\n" + std::to_string(p.size()) + "\r\n";
+    for (const RGBQUAD& q : p)
+        t += std::to_string(q.rgbRed) + " " + std::to_string(q.rgbGreen) + " " +
+             std::to_string(q.rgbBlue) + "\r\n";
+    WriteFileBytes(file, std::vector<uint8_t>(t.begin(), t.end()));
+}
+
+void WriteRiffPalette(const std::filesystem::path& file, const std::vector<RGBQUAD>& p) {
+    std::vector<uint8_t> b;
+    const auto u32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    };
+    const auto tag = [&](const char* t) {
+        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(t[i]));
+    };
+    const uint32_t data = 4 + 4 * uint32_t(p.size());
+    tag("RIFF"), u32(4 + 8 + data), tag("PAL "), tag("data"), u32(data);
+    b.push_back(0x00), b.push_back(0x03);  // version 0x300
+    b.push_back(uint8_t(p.size())), b.push_back(uint8_t(p.size() >> 8));
+    for (const RGBQUAD& q : p) b.insert(b.end(), {q.rgbRed, q.rgbGreen, q.rgbBlue, 0});
+    WriteFileBytes(file, b);
+}
+
+// The command's result against the operations called directly.
+void ExpectSameImage(std::unique_ptr<CScriptCommand> cmd, KHANDLE image, KHANDLE want,
+                     const RGBQUAD* optimum = nullptr, int optimumCount = 0) {
+    KOwnedHandle owner(want);
+    ASSERT_NE(want, nullptr);
+    CScript s;
+    s.InsertCommand(std::move(cmd), -1);
+    KHANDLE got = nullptr;
+    ASSERT_EQ(s.DoCommand(0, image, &got, nullptr, "", nullptr, optimum, optimumCount), 0);
+    KOwnedHandle gotOwner(got);
+    EXPECT_EQ(BlockBytes(got), BlockBytes(want));
+}
+
+std::unique_ptr<CScriptCommand> Command(int32_t id, std::vector<int32_t> slots,
+                                        std::string s0 = "") {
+    auto cmd = std::make_unique<CScriptCommand>(id);
+    for (size_t i = 0; i < slots.size(); ++i) cmd->m_nParam[i] = slots[i];
+    cmd->m_strParam[0] = std::move(s0);
+    return cmd;
+}
+
+TEST(Dispatch, ApplyANewPaletteReadsTextThenRiff) {
+    LeakCheck leaks;
+    TempDir dir;
+    const auto sixteen = SomeColours(16), all = SomeColours(256);
+    WriteTextPalette(dir / "sixteen.pal", sixteen);
+    WriteRiffPalette(dir / "all.pal", all);
+    KOwnedHandle full(MakeRandomDIB(17, 6, 24, 4)), four(MakeRandomDIB(17, 6, 4, 4));
+    const std::string text = (dir / "sixteen.pal").string(), riff = (dir / "all.pal").string();
+    ReleaseDitherCache();
+
+    KHANDLE want = nullptr;
+    // Nearest colour and error diffusion, to 4 bits for a 16-entry file.
+    ASSERT_EQ(DitherToPalette(nullptr, full.get(), &want, 4, sixteen.data(), 0, 0, 16), 0);
+    ExpectSameImage(Command(CMD_APPLY_PALETTE, {0}, text), full.get(), want);
+    ASSERT_EQ(DitherToPalette(nullptr, full.get(), &want, 4, sixteen.data(), 2, 0, 16), 0);
+    ExpectSameImage(Command(CMD_APPLY_PALETTE, {1}, text), full.get(), want);
+    // The RIFF form, to 8 bits; a 16-colour image is raised to 8 bits first.
+    ASSERT_EQ(DitherToPalette(nullptr, full.get(), &want, 8, all.data(), 2, 0, 256), 0);
+    ExpectSameImage(Command(CMD_APPLY_PALETTE, {1}, riff), full.get(), want);
+    {
+        KHANDLE raised = nullptr;
+        ASSERT_EQ(IncreaseDepthDIB(nullptr, four.get(), &raised, 8), 0);
+        KOwnedHandle owner(raised);
+        ASSERT_EQ(DitherToPalette(nullptr, raised, &want, 8, all.data(), 0, 0, 256), 0);
+        ExpectSameImage(Command(CMD_APPLY_PALETTE, {0}, riff), four.get(), want);
+        // Also before keeping the indexes.
+        ASSERT_EQ(ReplacePaletteDIB(raised, &want, 256, all.data()), 0);
+        ExpectSameImage(Command(CMD_APPLY_PALETTE, {2}, riff), four.get(), want);
+    }
+    // Maintain indexes puts the file's colours on the image's indexes.
+    ASSERT_EQ(ReplacePaletteDIB(four.get(), &want, 16, sixteen.data()), 0);
+    ExpectSameImage(Command(CMD_APPLY_PALETTE, {2}, text), four.get(), want);
+    ReleaseDitherCache();
+
+    // The readers' refusals come back unchanged; an unknown method does nothing.
+    const auto code = [&](std::unique_ptr<CScriptCommand> cmd, KHANDLE image) {
+        const Outcome r = RunCommand(std::move(cmd), image);
+        EXPECT_EQ(r.result, nullptr);
+        return r.rc;
+    };
+    WriteFileBytes(dir / "junk.pal", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'a', 'l', 'e', 't', 't', 'e'});
+    EXPECT_EQ(code(Command(CMD_APPLY_PALETTE, {0}, (dir / "junk.pal").string()), full.get()),
+              KERV_BAD_PALETTE_FILE);
+    EXPECT_EQ(code(Command(CMD_APPLY_PALETTE, {0}, (dir / "none.pal").string()), full.get()),
+              KERV_FILE_OPEN);
+    KOwnedHandle eight(MakeRandomDIB(17, 6, 8, 4));
+    EXPECT_EQ(code(Command(CMD_APPLY_PALETTE, {2}, text), eight.get()), KERV_PALETTE_MISMATCH);
+    EXPECT_EQ(code(Command(CMD_APPLY_PALETTE, {3}, text), full.get()), 0);
+}
+
+TEST(Dispatch, ApplyFullyOptimizedPaletteUsesTheGatheredOne) {
+    LeakCheck leaks;
+    KOwnedHandle full(MakeRandomDIB(23, 5, 24, 8)), eight(MakeRandomDIB(23, 5, 8, 8));
+    // As the scan leaves it: 10 Windows colours, 200 gathered ones, 10 more.
+    RGBQUAD gathered[256] = {};
+    const auto colours = SomeColours(200);
+    for (int i = 0; i < 200; ++i) gathered[10 + i] = colours[size_t(i)];
+    for (int i = 0; i < 10; ++i) {
+        gathered[i] = kWindowsSystemColors[i];
+        gathered[210 + i] = kWindowsSystemColors[10 + i];
+    }
+    ReleaseDitherCache();
+    KHANDLE want = nullptr;
+    // P1 adds the 20 Windows colours to the count; P2 picks the method.
+    ASSERT_EQ(DitherToPalette(nullptr, full.get(), &want, 8, gathered, 0, 0, 220), 0);
+    ExpectSameImage(Command(CMD_OPTIMIZED_PALETTE, {200, 1, 0, 0}), full.get(), want, gathered, 200);
+    ASSERT_EQ(DitherToPalette(nullptr, full.get(), &want, 8, gathered, 2, 1, 200), 0);
+    ExpectSameImage(Command(CMD_OPTIMIZED_PALETTE, {200, 0, 1, 1}), full.get(), want, gathered, 200);
+    // A palette image is raised to 24 bits first.
+    {
+        KHANDLE raised = nullptr;
+        ASSERT_EQ(IncreaseDepthDIB(nullptr, eight.get(), &raised, 24), 0);
+        KOwnedHandle owner(raised);
+        ASSERT_EQ(DitherToPalette(nullptr, raised, &want, 8, gathered, 0, 0, 200), 0);
+        ExpectSameImage(Command(CMD_OPTIMIZED_PALETTE, {200, 0, 0, 0}), eight.get(), want, gathered,
+                        200);
+    }
+    ReleaseDitherCache();
+    // Without a gathered palette there is nothing to apply.
+    const Outcome r = RunCommand(Command(CMD_OPTIMIZED_PALETTE, {200, 0, 0, 0}), full.get());
+    EXPECT_EQ(r.rc, KERV_INVALID_PARAM);
+    EXPECT_EQ(r.result, nullptr);
+}
+
+// 521 and 522 with an optimized palette: the image's own palette, then the
+// reduction to it.
+TEST(Dispatch, ReductionToTheImagesOwnPalette) {
+    LeakCheck leaks;
+    KOwnedHandle full(MakeRandomDIB(29, 11, 24, 12));
+    const struct {
+        const char* name;
+        int32_t id;
+        std::vector<int32_t> slots;
+        uint8_t kind, target, method, bleed;
+        uint16_t limit;
+        bool windows;
+    } cases[] = {
+        {"16 median cut, nearest", CMD_TO_16_COLORS, {0, 0, 0}, 0, 4, 0, 0, 16, false},
+        {"16 octree, diffused, less bleed", CMD_TO_16_COLORS, {1, 2, 1}, 1, 4, 2, 1, 16, false},
+        {"256 median cut, diffused", CMD_TO_256_COLORS, {0, 2, 0, 0}, 0, 8, 2, 0, 256, false},
+        {"256 octree with Windows colours", CMD_TO_256_COLORS, {1, 0, 1, 0}, 1, 8, 0, 0, 236, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RGBQUAD palette[256] = {};
+        PaletteAccumulator a;
+        ASSERT_EQ(a.Begin(c.kind, c.limit, 8, c.windows), 0);
+        ASSERT_EQ(a.AddImage(full.get()), 0);
+        const uint16_t count = static_cast<uint16_t>(a.Generate(palette, c.windows) + (c.windows ? 20 : 0));
+        ReleaseDitherCache();
+        KHANDLE want = nullptr;
+        ASSERT_EQ(DitherToPalette(nullptr, full.get(), &want, c.target, palette, c.method, c.bleed, count), 0);
+        ReleaseDitherCache();
+        ExpectSameImage(Command(c.id, c.slots), full.get(), want);
+    }
+    // Ordered dithering goes with the standard palettes only: nothing is done.
+    const Outcome r = RunCommand(Command(CMD_TO_256_COLORS, {0, 1, 0, 0}), full.get());
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.result, nullptr);
+}
 
 TEST(Dispatch, RotateDepthRules) {
     LeakCheck leaks;
