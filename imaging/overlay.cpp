@@ -18,6 +18,7 @@
 #include "imaging/overlay.h"
 
 #include "imaging/checks.h"
+#include "imaging/huge_pages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -203,17 +204,53 @@ struct Transparency {
     bool draws(const uint8_t* bgr) const { return !on || !close.close(bgr); }
 };
 
-// (w x a + p x (255 - a)) / 255 for one channel.
+// (w x a + p x (255 - a)) / 255 for one channel. The sum is at most
+// 255 x 255, so 16-bit lanes hold it and the division by the constant
+// becomes a multiplication in vector code.
 inline uint8_t Blend(uint32_t w, uint32_t p, uint32_t a) {
     return uint8_t((w * a + p * (255 - a)) / 255);
 }
 
+// f(i) for i in [0, n): blocks of 16 with a fixed trip count, which the
+// compiler turns into vector code at -O2 already, then the tail.
+template <class F> inline void ForEachBlocked(size_t n, F f) {
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        for (size_t k = 0; k < 16; ++k)
+            f(i + k);
+    for (; i < n; ++i)
+        f(i);
+}
+
+void BlendBytes(const uint8_t* __restrict w, uint8_t* __restrict p, size_t n, uint16_t a) {
+    const auto keep = uint16_t(255 - a);
+    ForEachBlocked(n, [&](size_t j) { p[j] = uint8_t(uint16_t(w[j] * a + p[j] * keep) / 255); });
+}
+
+// Only the bytes whose mask is 0xFF change.
+void BlendMasked(const uint8_t* __restrict w, uint8_t* __restrict p, const uint8_t* __restrict mask,
+                 size_t n, uint16_t a) {
+    const auto keep = uint16_t(255 - a);
+    ForEachBlocked(n, [&](size_t j) {
+        const auto b = uint8_t(uint16_t(w[j] * a + p[j] * keep) / 255);
+        p[j] = uint8_t((b & mask[j]) | (p[j] & ~mask[j]));
+    });
+}
+
+// With transparency the pixels to draw are marked first, a chunk at a time
+// (three table look-ups a pixel), then blended under the mask.
 void DrawRow24(const uint8_t* w, uint8_t* p, int32_t n, uint32_t a, const Transparency& t) {
-    for (int32_t i = 0; i < n; ++i, w += 3, p += 3) {
-        if (!t.draws(w)) continue;
-        p[0] = Blend(w[0], p[0], a);
-        p[1] = Blend(w[1], p[1], a);
-        p[2] = Blend(w[2], p[2], a);
+    if (!t.on) return BlendBytes(w, p, 3 * size_t(n), uint16_t(a));
+    constexpr int32_t kChunk = 256;
+    uint8_t mask[3 * kChunk];
+    for (int32_t i0 = 0; i0 < n; i0 += kChunk) {
+        const int32_t m = std::min(kChunk, n - i0);
+        const uint8_t* wc = w + 3 * size_t(i0);
+        for (int32_t i = 0; i < m; ++i) {
+            const uint8_t d = t.close.close(wc + 3 * i) ? 0 : 0xFF;
+            mask[3 * i] = mask[3 * i + 1] = mask[3 * i + 2] = d;
+        }
+        BlendMasked(wc, p + 3 * size_t(i0), mask, 3 * size_t(m), uint16_t(a));
     }
 }
 
@@ -299,6 +336,7 @@ KervErrorCode ReplaceColorDIB(KHANDLE image, KHANDLE* result, COLORREF original,
     if (!out) return KERV_NO_MEMORY;
     KLock dst(out.get());
     if (!dst) return KERV_NO_MEMORY;
+    imaging_pages::AdviseHugePages(dst.get(), size);
 
     const int v = ToleranceValue(tolerance);
     switch (src.bitCount()) {
@@ -350,6 +388,7 @@ KervErrorCode OverlayWatermark(StatusControlBlock* status, KHANDLE image, KHANDL
     {
         KLock copy(out.get());
         if (!copy) return KERV_NO_MEMORY;
+        imaging_pages::AdviseHugePages(copy.get(), size);
         std::memcpy(copy.get(), img.header(), size);
     }
     DIBLock dst(out.get());

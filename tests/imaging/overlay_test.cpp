@@ -602,8 +602,11 @@ std::string OverlayName(const ::testing::TestParamInfo<OverlayCase>& p) {
 }
 
 std::vector<OverlayCase> OverlayCases() {
-    const int sizes[][4] = {{1, 1, 1, 1},   {1, 7, 3, 2},   {7, 1, 2, 3},     {9, 5, 3, 2},
-                            {33, 17, 5, 7}, {70, 9, 40, 3}, {33, 17, 80, 30}, {9, 20, 20, 9}};
+    // Rows of more than 256 watermark pixels are marked for transparency in
+    // several chunks.
+    const int sizes[][4] = {{1, 1, 1, 1},     {1, 7, 3, 2},    {7, 1, 2, 3},     {9, 5, 3, 2},
+                            {33, 17, 5, 7},   {70, 9, 40, 3},  {33, 17, 80, 30}, {9, 20, 20, 9},
+                            {300, 5, 290, 3}, {300, 6, 600, 4}};
     const int percents[][2] = {{0, 0}, {100, 100}, {50, 50}, {51, 49}, {25, 75}, {-32768, 32767}};
     const Kind kinds[] = {{24, false}, {8, true}, {8, false}, {4, false}, {1, false}};
     std::vector<OverlayCase> cases;
