@@ -170,9 +170,10 @@ struct Placement {
     int32_t cols, rows;
 };
 
-// One direction: the watermark's start in the image and the first of its
-// pixels shown. `lowEnd` says which end a watermark larger than the image
-// shows: its low end (left, or the bottom rows) or its high end.
+// One direction: the watermark's start in the image, the first of its
+// pixels shown and how many. A watermark larger than the image shows its
+// high end (the rightmost columns, or the top rows, stored last) when
+// `showHighEnd` is set, else its low end.
 struct Span {
     int32_t at, first, count;
 };
@@ -204,9 +205,7 @@ struct Transparency {
     bool draws(const uint8_t* bgr) const { return !on || !close.close(bgr); }
 };
 
-// (w x a + p x (255 - a)) / 255 for one channel. The sum is at most
-// 255 x 255, so 16-bit lanes hold it and the division by the constant
-// becomes a multiplication in vector code.
+// (w x a + p x (255 - a)) / 255 for one channel.
 inline uint8_t Blend(uint32_t w, uint32_t p, uint32_t a) {
     return uint8_t((w * a + p * (255 - a)) / 255);
 }
@@ -222,6 +221,9 @@ template <class F> inline void ForEachBlocked(size_t n, F f) {
         f(i);
 }
 
+// The same over n bytes. The sum is at most 255 x 255, so 16-bit lanes
+// hold it and the division by the constant becomes a multiplication in
+// vector code.
 void BlendBytes(const uint8_t* __restrict w, uint8_t* __restrict p, size_t n, uint16_t a) {
     const auto keep = uint16_t(255 - a);
     ForEachBlocked(n, [&](size_t j) { p[j] = uint8_t(uint16_t(w[j] * a + p[j] * keep) / 255); });

@@ -181,34 +181,34 @@ int KeptAlong(const Offset* o, int count, int32_t at, int32_t size, int32_t Offs
     return k;
 }
 
-// sum / count through one multiplication and a shift, exact for every sum
-// up to 255 x count (checked when it is made; plain division otherwise).
-// Sums of at most 201 samples keep everything within 32 bits.
+// sum / count as (sum x m) >> shift, exact for every sum up to
+// 255 x count when sum x m stays within 32 bits; m = 0 when no such pair
+// exists.
 struct Reciprocal {
-    uint32_t count, m = 0;
+    uint32_t m = 0;
     int shift = 0;
-    bool exact = false;
-
-    explicit Reciprocal(uint32_t c) : count(c) {
-        const uint64_t maxSum = 255 * uint64_t(c);
-        for (int k = 0; k < 40; ++k) {
-            const uint64_t p = uint64_t(1) << k;
-            const uint64_t mm = (p + c - 1) / c;
-            if (mm * maxSum > UINT32_MAX) break;
-            // floor(n mm / 2^k) = floor(n / c) for n <= maxSum when
-            // maxSum (mm c - 2^k) < 2^k.
-            if (maxSum * (mm * c - p) < p) {
-                m = static_cast<uint32_t>(mm);
-                shift = k;
-                exact = true;
-                return;
-            }
-        }
-    }
-    uint8_t operator()(uint32_t sum) const {
-        return static_cast<uint8_t>(exact ? (sum * m) >> shift : sum / count);
-    }
 };
+
+constexpr Reciprocal ReciprocalOf(uint32_t count) {
+    const uint64_t maxSum = 255 * uint64_t(count);
+    for (int k = 0; k < 40; ++k) {
+        const uint64_t p = uint64_t(1) << k;
+        const uint64_t m = (p + count - 1) / count;
+        if (m * maxSum > UINT32_MAX) break;
+        // floor(n m / 2^k) = floor(n / count) for all n <= maxSum when
+        // maxSum (m count - 2^k) < 2^k.
+        if (maxSum * (m * count - p) < p) return {static_cast<uint32_t>(m), k};
+    }
+    return {};
+}
+
+// Every average takes at most kMaxIntensity + 1 pixels.
+constexpr bool EveryCountHasAReciprocal() {
+    for (uint32_t c = 1; c <= kMaxIntensity + 1; ++c)
+        if (ReciprocalOf(c).m == 0) return false;
+    return true;
+}
+static_assert(EveryCountHasAReciprocal());
 
 // f(i) for i in [0, n): blocks of 16 with a fixed trip count, which the
 // compiler turns into vector code at -O2 already, then the tail.
@@ -266,6 +266,8 @@ void BlurRow(const DIBLock& src, const Samples& s, int32_t y, uint16_t* acc, uin
     int32_t x0 = left, x1 = W - right;
     if (x0 >= x1) x0 = x1 = W;
 
+    // The interior: the pixel plus at most kMaxIntensity samples, at most
+    // 201 x 255 = 51255, add up in 16 bits.
     if (x0 < x1) {
         const size_t n = size_t(x1 - x0) * C;
         const uint8_t* __restrict first = src.row(y) + size_t(x0) * C;
@@ -280,16 +282,11 @@ void BlurRow(const DIBLock& src, const Samples& s, int32_t y, uint16_t* acc, uin
                 ForEachBlocked(n, [&](size_t j) { a[j] = uint16_t(a[j] + q[j]); });
             }
         }
-        const Reciprocal div(uint32_t(1 + behind + ahead));
+        const Reciprocal div = ReciprocalOf(uint32_t(1 + behind + ahead));
+        const uint32_t m = div.m;
+        const int shift = div.shift;
         uint8_t* __restrict o = out + size_t(x0) * C;
-        if (div.exact) {
-            const uint32_t m = div.m;
-            const int shift = div.shift;
-            ForEachBlocked(n, [&](size_t j) { o[j] = uint8_t((uint32_t(a[j]) * m) >> shift); });
-        } else {
-            for (size_t j = 0; j < n; ++j)
-                o[j] = div(a[j]);
-        }
+        ForEachBlocked(n, [&](size_t j) { o[j] = uint8_t((uint32_t(a[j]) * m) >> shift); });
     }
     for (int32_t x = 0; x < x0; ++x)
         BlurPixel<C>(src, s, behind, ahead, x, y, out + size_t(x) * C);
