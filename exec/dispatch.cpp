@@ -20,12 +20,15 @@
 #include "imaging/mosaic.h"
 #include "imaging/noise.h"
 #include "imaging/optpal.h"
+#include "imaging/overlay.h"
 #include "imaging/palette.h"
 #include "imaging/perspective.h"
 #include "imaging/rank.h"
 #include "imaging/resample.h"
 #include "imaging/rotate.h"
 #include "imaging/shapes.h"
+#include "imaging/skew.h"
+#include "imaging/smear.h"
 #include "imaging/tone.h"
 #include "imaging/warp.h"
 #include "script/script.h"
@@ -59,6 +62,10 @@ KervErrorCode Setting(Context&, KHANDLE*) { return KERV_OK; }
 
 // A slot as the 16-bit argument most operations take.
 int16_t Slot16(const Context& c, int i) { return static_cast<int16_t>(c.cmd.m_nParam[i]); }
+
+// A slot as an option byte; a value beyond a byte becomes 255, which the
+// operations refuse, rather than wrapping onto a valid choice.
+uint8_t OptionByte(int32_t v) { return v >= 0 && v <= 255 ? static_cast<uint8_t>(v) : 255; }
 
 KervErrorCode Flip(Context& c, KHANDLE* out) { return FlipDIB(c.status, c.image, out); }
 KervErrorCode Mirror(Context& c, KHANDLE* out) { return MirrorDIB(c.status, c.image, out); }
@@ -308,6 +315,46 @@ KervErrorCode Pentagon(Context& c, KHANDLE* out) {
     return PentagonDIB(c.status, c.image, out, c.red0, c.green0, c.blue0);
 }
 
+// P0 is 1 for "from the left", which the operation calls direction 0.
+KervErrorCode Wind(Context& c, KHANDLE* out) {
+    return WindDIB(c.status, c.image, out, 0, 0, Slot16(c, 1),
+                   Saturate16(1 - int64_t{c.cmd.m_nParam[0]}));
+}
+KervErrorCode MotionBlur(Context& c, KHANDLE* out) {
+    return MotionBlurDIB(c.status, c.image, out, Slot16(c, 1), Slot16(c, 0));
+}
+KervErrorCode Skew(Context& c, KHANDLE* out) {
+    return SkewDIB(c.status, c.image, out, Slot16(c, 0), Slot16(c, 1), c.red0, c.green0, c.blue0);
+}
+
+// ---- Colour replacement and watermarks ----
+
+// The replacement reports no progress of its own: the row reports its
+// start and, on success, its end.
+KervErrorCode ReplaceColor(Context& c, KHANDLE* out) {
+    StatusControlBlock* s = c.status && c.status->progress ? c.status : nullptr;
+    const auto report = [s](int32_t current) {
+        if (!s) return;
+        s->total = 100;
+        s->current = current;
+        s->pass = s->passCount = 0;
+        s->progress(s);
+    };
+    report(0);
+    const KervErrorCode rc =
+        ReplaceColorDIB(c.image, out, c.cmd.m_crColor[0], c.cmd.m_crColor[1], Slot16(c, 0));
+    if (rc == KERV_OK) report(100);
+    return rc;
+}
+
+// The watermark image was loaded by the caller; the transparent colour is
+// colour 0.
+KervErrorCode Watermark(Context& c, KHANDLE* out) {
+    const auto& p = c.cmd.m_nParam;
+    return OverlayWatermark(c.status, c.image, out, Slot16(c, 0), Slot16(c, 1), OptionByte(p[2]),
+                            c.watermark, c.blue0, c.green0, c.red0, Slot16(c, 4), p[5] != 0 ? 1 : 0);
+}
+
 // ---- Convolution filters ----
 
 template <int code> KervErrorCode Filter(Context& c, KHANDLE* out) {
@@ -331,10 +378,6 @@ KervErrorCode Mosaic(Context& c, KHANDLE* out) {
 }
 
 // ---- Colour reduction ----
-
-// A slot as an option byte; a value beyond a byte becomes 255, which the
-// operations refuse, rather than wrapping onto a valid choice.
-uint8_t OptionByte(int32_t v) { return v >= 0 && v <= 255 ? static_cast<uint8_t>(v) : 255; }
 
 KervErrorCode ToTwoColors(Context& c, KHANDLE* out) {
     if (c.header.biBitCount == 1) return CopyDIB(c.image, out);
@@ -498,6 +541,11 @@ Row RowFor(int32_t id) {
     case CMD_VERTICAL_CYLINDER: return Warp<-1, 0>;
     case CMD_PINCH: return Warp<1, 1>;
     case CMD_PUNCH: return Warp<-1, -1>;
+    case CMD_WIND: return Wind;
+    case CMD_MOTION_BLUR: return MotionBlur;
+    case CMD_SKEW: return Skew;
+    case CMD_COLOR_REPLACEMENT: return ReplaceColor;
+    case CMD_OVERLAY_WATERMARK: return Watermark;
     case CMD_CIRCLE: return Circle;
     case CMD_PENTAGON: return Pentagon;
     case CMD_EDGE_ENHANCE: return Filter<FILTER_EDGE_ENHANCE>;
@@ -521,11 +569,6 @@ Row RowFor(int32_t id) {
     case CMD_ADD_NOISE: return AddNoise;
     case CMD_MOSAIC: return Mosaic;
 
-    case CMD_WIND:
-    case CMD_MOTION_BLUR:
-    case CMD_SKEW:                      // the deformations
-    case CMD_COLOR_REPLACEMENT:         // ReplaceColorDIB
-    case CMD_OVERLAY_WATERMARK:         // OverlayWatermark
     case CMD_PRINT:                     // the print routine
     default: return NotAvailable;
     }

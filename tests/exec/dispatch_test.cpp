@@ -10,11 +10,14 @@
 #include "imaging/mosaic.h"
 #include "imaging/noise.h"
 #include "imaging/optpal.h"
+#include "imaging/overlay.h"
 #include "imaging/palette.h"
 #include "imaging/perspective.h"
 #include "imaging/rank.h"
 #include "imaging/rotate.h"
 #include "imaging/shapes.h"
+#include "imaging/skew.h"
+#include "imaging/smear.h"
 #include "imaging/tone.h"
 #include "imaging/warp.h"
 #include "script/script.h"
@@ -32,8 +35,7 @@ namespace {
 
 // Rows still waiting for their operation: with an image their depth rule
 // accepts, they answer -5001. Remove an ID here when its operation lands.
-const std::set<int32_t> kNotYetBuilt = {
-    547, 548, 549, 558, 559, 561};
+const std::set<int32_t> kNotYetBuilt = {561};
 
 // The depth rules, by the codes they give.
 const std::set<int32_t> kNeedsTrueColourOrGrey = {525, 526, 527, 528, 529, 530, 531, 532, 533,
@@ -89,6 +91,7 @@ KervErrorCode ExpectedCode(int32_t id, const Image& img) {
     if (kNotYetBuilt.count(id)) return KERR_NOT_IMPLEMENTED;
     if (id == CMD_APPLY_PALETTE) return KERV_FILE_OPEN;           // no palette file named
     if (id == CMD_OPTIMIZED_PALETTE) return KERV_INVALID_PARAM;   // no palette gathered
+    if (id == CMD_OVERLAY_WATERMARK) return KERV_INVALID_PARAM;   // no watermark loaded
     return 0;
 }
 
@@ -233,6 +236,7 @@ TEST_P(RowMatchesItsOperation, ForTheGivenSlots) {
     for (size_t i = 0; i < c.slots.size(); ++i) cmd->m_nParam[i] = c.slots[i];
     cmd->m_fParam[0] = c.f0;
     cmd->m_crColor[0] = RGB(10, 20, 30);
+    cmd->m_crColor[1] = RGB(200, 0, 100);
     KervSrand(77);  // the noise rows draw from the generator
     const Outcome r = RunCommand(std::move(cmd), image.get());
     ASSERT_EQ(r.rc, 0);
@@ -343,6 +347,20 @@ const RowCase kRowCases[] = {
      [](KHANDLE i, KHANDLE* o) { return CircleDIB(nullptr, i, o, 10, 20, 30); }},
     {"PentagonInTheColour", CMD_PENTAGON, {}, 24, false,
      [](KHANDLE i, KHANDLE* o) { return PentagonDIB(nullptr, i, o, 10, 20, 30); }},
+    {"WindFromTheRight", CMD_WIND, {0, 7}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return WindDIB(nullptr, i, o, 0, 0, 7, 1); }},
+    {"WindFromTheLeftOnGrey", CMD_WIND, {1, 12}, 8, true,
+     [](KHANDLE i, KHANDLE* o) { return WindDIB(nullptr, i, o, 0, 0, 12, 0); }},
+    {"MotionBlurIntensityAndAngle", CMD_MOTION_BLUR, {30, 6}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return MotionBlurDIB(nullptr, i, o, 6, 30); }},
+    {"SkewHorizontal", CMD_SKEW, {15, 0}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return SkewDIB(nullptr, i, o, 15, 0, 10, 20, 30); }},
+    {"SkewVerticalOnGrey", CMD_SKEW, {0, -25}, 8, true,
+     [](KHANDLE i, KHANDLE* o) { return SkewDIB(nullptr, i, o, 0, -25, 10, 20, 30); }},
+    {"ColorReplacementOfColourZero", CMD_COLOR_REPLACEMENT, {30}, 24, false,
+     [](KHANDLE i, KHANDLE* o) { return ReplaceColorDIB(i, o, RGB(10, 20, 30), RGB(200, 0, 100), 30); }},
+    {"ColorReplacementOnPalette", CMD_COLOR_REPLACEMENT, {45}, 4, false,
+     [](KHANDLE i, KHANDLE* o) { return ReplaceColorDIB(i, o, RGB(10, 20, 30), RGB(200, 0, 100), 45); }},
     {"Erode", CMD_ERODE, {}, 24, false,
      [](KHANDLE i, KHANDLE* o) { return RankFilterDIB(nullptr, i, o, 0); }},
     {"MedianOnGrey", CMD_MEDIAN, {}, 8, true,
@@ -538,6 +556,58 @@ TEST(Dispatch, ReductionToTheImagesOwnPalette) {
     const Outcome r = RunCommand(Command(CMD_TO_256_COLORS, {0, 1, 0, 0}), full.get());
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(r.result, nullptr);
+}
+
+TEST(Dispatch, OverlayWatermarkTakesTheLoadedWatermark) {
+    LeakCheck leaks;
+    KOwnedHandle image(MakeRandomDIB(40, 30, 24, 2)), mark(MakeRandomDIB(11, 7, 24, 3));
+    for (const auto& slots : std::vector<std::vector<int32_t>>{{25, 80, 60, 0, 10, 1},
+                                                              {100, 0, 100, 0, 0, 0}}) {
+        auto cmd = Command(CMD_OVERLAY_WATERMARK, slots);
+        cmd->m_crColor[0] = RGB(10, 20, 30);
+        CScript s;
+        s.InsertCommand(std::move(cmd), -1);
+        KHANDLE got = nullptr, want = nullptr;
+        ASSERT_EQ(s.DoCommand(0, image.get(), &got, mark.get(), "", nullptr, nullptr, 0), 0);
+        KOwnedHandle gotOwner(got);
+        ASSERT_EQ(OverlayWatermark(nullptr, image.get(), &want, int16_t(slots[0]), int16_t(slots[1]),
+                                   uint8_t(slots[2]), mark.get(), 30, 20, 10, int16_t(slots[4]),
+                                   int16_t(slots[5])),
+                  0);
+        KOwnedHandle wantOwner(want);
+        EXPECT_EQ(BlockBytes(got), BlockBytes(want));
+    }
+    // An opacity beyond a byte is refused, not wrapped onto a valid one.
+    KHANDLE got = nullptr;
+    CScript s;
+    s.InsertCommand(Command(CMD_OVERLAY_WATERMARK, {50, 50, 256 + 50, 0, 0, 0}), -1);
+    EXPECT_EQ(s.DoCommand(0, image.get(), &got, mark.get(), "", nullptr, nullptr, 0), KERV_INVALID_PARAM);
+    EXPECT_EQ(got, nullptr);
+}
+
+// The colour replacement reports no progress of its own; the row reports 0
+// and, when it succeeded, 100 of 100.
+TEST(Dispatch, ColorReplacementReportsItsStartAndEnd) {
+    LeakCheck leaks;
+    KOwnedHandle image(MakeRandomDIB(9, 4, 24, 5));
+    std::vector<std::pair<int32_t, int32_t>> seen;
+    StatusControlBlock status;
+    status.pass = 3, status.passCount = 4;
+    status.progress = [&](StatusControlBlock* s) {
+        seen.emplace_back(s->current, s->total);
+        EXPECT_EQ(s->pass, 0);
+        EXPECT_EQ(s->passCount, 0);
+        return 0;
+    };
+    const Outcome r = RunCommand(Command(CMD_COLOR_REPLACEMENT, {20}), image.get(), &status);
+    ASSERT_EQ(r.rc, 0);
+    KML_GlobalFree(r.result);
+    EXPECT_EQ(seen, (std::vector<std::pair<int32_t, int32_t>>{{0, 100}, {100, 100}}));
+    // A refusal: only the start.
+    seen.clear();
+    const Outcome bad = RunCommand(Command(CMD_COLOR_REPLACEMENT, {101}), image.get(), &status);
+    EXPECT_EQ(bad.rc, KERV_INVALID_PARAM);
+    EXPECT_EQ(seen, (std::vector<std::pair<int32_t, int32_t>>{{0, 100}}));
 }
 
 TEST(Dispatch, RotateDepthRules) {
