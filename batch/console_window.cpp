@@ -28,9 +28,9 @@ int TerminalWidth(FILE* f) {
 } // namespace
 
 ConsoleWindow::ConsoleWindow(FILE* out, FILE* err, FILE* ttyIn, FILE* ttyOut,
-                             bool errStreamIsTerminal)
+                             bool errStreamIsTerminal, bool outStreamIsTerminal)
     : out_(out), err_(err), ttyIn_(ttyOut ? ttyIn : nullptr), ttyOut_(ttyIn ? ttyOut : nullptr),
-      barTerminal_(errStreamIsTerminal) {}
+      barTerminal_(errStreamIsTerminal), outTerminal_(outStreamIsTerminal) {}
 
 void ConsoleWindow::InstallInterruptHandler() {
     struct sigaction sa {};
@@ -72,7 +72,7 @@ void ConsoleWindow::drawBar() {
     barShown_ = true;
 }
 
-void ConsoleWindow::logLineAdded(const std::string& line) {
+void ConsoleWindow::writeLine(const std::string& line) {
     clearBar();
     std::fputs(line.c_str(), out_);
     std::fputc('\n', out_);
@@ -80,8 +80,33 @@ void ConsoleWindow::logLineAdded(const std::string& line) {
     drawBar();
 }
 
+void ConsoleWindow::flushHeldLine() {
+    if (!holding_) return;
+    holding_ = false;
+    writeLine(held_);
+}
+
+void ConsoleWindow::logLineAdded(const std::string& line) {
+    if (outTerminal_) {
+        writeLine(line);
+        return;
+    }
+    flushHeldLine();
+    held_ = line;
+    holding_ = true;
+}
+
 void ConsoleWindow::lastLogLineChanged(const std::string& line) {
-    logLineAdded(line);
+    if (!outTerminal_) {
+        held_ = line;
+        holding_ = true;
+        return;
+    }
+    // Up one line, to its start, and clear it (the bar, if any, is cleared
+    // first and sits below it).
+    clearBar();
+    std::fputs("\x1b[1A\r\x1b[2K", out_);
+    writeLine(line);
 }
 
 void ConsoleWindow::setCounterText(const std::string& text) {
@@ -175,5 +200,6 @@ UserRequests ConsoleWindow::poll() {
 }
 
 void ConsoleWindow::finish() {
+    flushHeldLine();
     clearBar();
 }

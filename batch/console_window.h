@@ -17,7 +17,12 @@ class ConsoleWindow : public BatchWindow {
   public:
     // ttyIn, ttyOut: the terminal to ask questions on (read and write
     // streams of their own, so typed-ahead answers are not lost), or null.
-    ConsoleWindow(FILE* out, FILE* err, FILE* ttyIn, FILE* ttyOut, bool errStreamIsTerminal);
+    // The log goes to out as it grows. A line the log changes after adding it
+    // ("Generating Palette..." gets its colour count) is rewritten in place
+    // on a terminal; otherwise the last line is held back until the next one
+    // comes or the run finishes, so that out holds exactly the saved log.
+    ConsoleWindow(FILE* out, FILE* err, FILE* ttyIn, FILE* ttyOut, bool errStreamIsTerminal,
+                  bool outStreamIsTerminal = false);
 
     // SIGINT sets the abort request; a second Ctrl-C ends the program at once.
     static void InstallInterruptHandler();
@@ -42,6 +47,8 @@ class ConsoleWindow : public BatchWindow {
 
   private:
     void clearBar();
+    void writeLine(const std::string& line);
+    void flushHeldLine();
     void drawBar();
     // One answer character from the terminal; 0 on end of input or Ctrl-C.
     char ask(const std::string& question, const std::string& prompt, const char* accepted);
@@ -51,6 +58,9 @@ class ConsoleWindow : public BatchWindow {
     FILE* ttyIn_;
     FILE* ttyOut_;
     bool barTerminal_;
+    bool outTerminal_;
+    bool holding_ = false;
+    std::string held_;
     bool barShown_ = false;
     std::string lastBar_;
     std::string fileName_;

@@ -140,7 +140,8 @@ int Run(int argc, char** argv) {
         ttyIn = std::fopen("/dev/tty", "r");
         ttyOut = std::fopen("/dev/tty", "w");
     }
-    ConsoleWindow window(stdout, stderr, ttyIn, ttyOut, isatty(STDERR_FILENO));
+    ConsoleWindow window(stdout, stderr, ttyIn, ttyOut, isatty(STDERR_FILENO),
+                         isatty(STDOUT_FILENO));
     ConsoleWindow::InstallInterruptHandler();
     if (IsPrintScript(script) && !script.FindCommand(CMD_SET_OUTPUT_OPTIONS))
         Error(LoadString(ids::ConsoleNoPrinting));

@@ -5,6 +5,8 @@
 #include "formats/format_table.h"
 #include "formats/imagefile.h"
 #include "imaging/depth.h"
+#include "imaging/dither.h"
+#include "imaging/optpal.h"
 #include "script/commands.h"
 #include "script/script.h"
 
@@ -32,6 +34,28 @@ std::string BaseName(const std::string& path) {
 
 } // namespace
 
+// ---- The optimum palette ----
+
+KervErrorCode AccumulatingPaletteBuilder::begin(int colours, int includeWindowsColours, int kind) {
+    if (colours < 1 || colours > 256 || (kind != kPaletteMedianCut && kind != kPaletteOctree))
+        return KERV_INVALID_PARAM;
+    // Above 236 colours the Windows colours find no room and are left out.
+    windowsColours_ = includeWindowsColours != 0;
+    return BeginOptimizedPalette(static_cast<uint8_t>(kind), static_cast<uint16_t>(colours), 8,
+                                 windowsColours_ && colours <= 236);
+}
+
+KervErrorCode AccumulatingPaletteBuilder::addImage(KHANDLE dib, StatusControlBlock*) {
+    return AddImageToPalette(dib);
+}
+
+KervErrorCode AccumulatingPaletteBuilder::finish(RGBQUAD* palette, int* count) {
+    const uint16_t n = GenerateOptimizedPalette(palette, windowsColours_);
+    if (n == kNoPaletteBegun) return KERV_INVALID_PARAM;
+    *count = n;
+    return KERV_OK;
+}
+
 void SplitPath(const std::string& path, std::string* folder, std::string* name) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) {
@@ -45,7 +69,8 @@ void SplitPath(const std::string& path, std::string* folder, std::string* name) 
 
 BatchRunner::BatchRunner(CScript& script, BatchWindow& window, BatchRunState state,
                          OptimumPaletteBuilder* paletteBuilder)
-    : script_(script), window_(window), state_(std::move(state)), paletteBuilder_(paletteBuilder) {
+    : script_(script), window_(window), state_(std::move(state)),
+      paletteBuilder_(paletteBuilder ? paletteBuilder : &ownBuilder_) {
     log_.onLineAdded = [this](const std::string& l) { window_.logLineAdded(l); };
     log_.onLastLineChanged = [this](const std::string& l) { window_.lastLogLineChanged(l); };
     status_.owner = this;
@@ -196,15 +221,19 @@ bool BatchRunner::openList(std::vector<std::string>* lines) {
 
 bool BatchRunner::scanForOptimumPalette() {
     const CScriptCommand* c = script_.FindCommand(CMD_OPTIMIZED_PALETTE);
-    if (!c || !paletteBuilder_) return true;
+    if (!c) return true;
     log_.addString(ids::GatheringPalette);
     std::vector<std::string> lines;
     if (!openList(&lines)) return false;
     runState_ = Scanning;
     const int colours =
         ParamOr(c->m_nParam[0], IntSlotDefault(CMD_OPTIMIZED_PALETTE, Slot::P0, 256));
-    if (paletteBuilder_->begin(colours, ParamOr(c->m_nParam[1], 0), ParamOr(c->m_nParam[4], 0)) !=
-        KERV_OK) {
+    if (const KervErrorCode code =
+            paletteBuilder_->begin(colours, ParamOr(c->m_nParam[1], 0), ParamOr(c->m_nParam[4], 0));
+        code != KERV_OK) {
+        const std::string text = ErrorCodeToText(code);
+        reportError(text);
+        log_.add(text);
         runState_ = Running;
         return false;
     }
@@ -427,6 +456,8 @@ void BatchRunner::afterLoop(bool print) {
 
 void BatchRunner::endRun() {
     watermarks_.clear();
+    // The reduction's colour cache served this run's palettes only.
+    ReleaseDitherCache();
     if (state_.deleteListAfterRun) ::unlink(state_.batchListPath.c_str());
     // The log of an aborted run is kept too.
     saveCurrentLog();

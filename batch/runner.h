@@ -36,6 +36,18 @@ class OptimumPaletteBuilder {
     virtual KervErrorCode finish(RGBQUAD* palette, int* count) = 0;
 };
 
+// The builder a run uses unless it is given another: the program's optimized
+// palette accumulator (median cut or octree over every scanned image).
+class AccumulatingPaletteBuilder : public OptimumPaletteBuilder {
+  public:
+    KervErrorCode begin(int colours, int includeWindowsColours, int kind) override;
+    KervErrorCode addImage(KHANDLE dib, StatusControlBlock* status) override;
+    KervErrorCode finish(RGBQUAD* palette, int* count) override;
+
+  private:
+    bool windowsColours_ = false;
+};
+
 // Everything a run needs besides the script, filled by the run's set-up.
 struct BatchRunState {
     std::string batchListPath;
@@ -63,6 +75,8 @@ class BatchRunner {
   public:
     enum RunState { Idle = 0, Running = 1, Scanning = 2 };
 
+    // paletteBuilder: the optimum-palette scan's builder; null for the
+    // program's own (AccumulatingPaletteBuilder).
     BatchRunner(CScript& script, BatchWindow& window, BatchRunState state,
                 OptimumPaletteBuilder* paletteBuilder = nullptr);
     ~BatchRunner();
@@ -111,6 +125,7 @@ class BatchRunner {
     CScript& script_;
     BatchWindow& window_;
     BatchRunState state_;
+    AccumulatingPaletteBuilder ownBuilder_;
     OptimumPaletteBuilder* paletteBuilder_;
     BatchLog log_;
     StatusControlBlock status_;

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -413,5 +414,62 @@ TEST(Console, NoiseIsTheSameOnEveryRun) {
         ASSERT_EQ(AddNoiseDIB(nullptr, source, &noisy, 1, 40), 0);
         EXPECT_EQ(brellix::test::ImageContent(written), brellix::test::ImageContent(noisy));
         for (KHANDLE h : {source, written, noisy}) KML_GlobalFree(h);
+    }
+}
+
+// "Apply Fully Optimized Palette" gathers one palette from every file of the
+// run first, then reduces every file to it.
+TEST(Console, OneOptimizedPaletteForTheWholeRun) {
+    TempDir dir;
+    CScript s;
+    auto opt = std::make_unique<CScriptCommand>(CMD_OPTIMIZED_PALETTE);
+    opt->m_nParam[0] = 64;  // colours
+    opt->m_nParam[1] = 0;   // no Windows colours
+    opt->m_nParam[2] = 1;   // error diffusion
+    opt->m_nParam[3] = 0;
+    opt->m_nParam[4] = 0;   // median cut
+    s.InsertCommand(std::move(opt), -1);
+    auto o = std::make_unique<CScriptCommand>(CMD_SET_OUTPUT_OPTIONS);
+    o->m_nParam[0] = 0;  // BMP, which keeps the whole colour table
+    o->m_nParam[1] = 1;
+    o->m_strParam[0] = "out";
+    s.InsertCommand(std::move(o), -1);
+    std::string message;
+    ASSERT_TRUE(s.Save((dir / "opt.ksc").string(), &message)) << message;
+
+    std::vector<fs::path> samples;
+    for (const auto& e : fs::directory_iterator(BRELLIX_SAMPLE_IMAGES)) samples.push_back(e.path());
+    std::sort(samples.begin(), samples.end());
+    const std::string pattern = std::string(BRELLIX_SAMPLE_IMAGES) + "/*.*";
+    Result r = RunBatch({"opt.ksc", "-r", pattern}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+    // The scan comes first: one "Scanning" line per file, then the palette.
+    std::vector<std::string> lines;
+    for (size_t at = 0, nl; (nl = r.out.find('\n', at)) != std::string::npos; at = nl + 1)
+        lines.push_back(r.out.substr(at, nl - at));
+    ASSERT_GT(lines.size(), samples.size() + 2);
+    EXPECT_EQ(lines[0], "Gathering Data For Optimum Palette...");
+    for (size_t i = 0; i < samples.size(); ++i)
+        EXPECT_EQ(lines[1 + i], "Scanning " + samples[i].string());
+    EXPECT_EQ(lines[1 + samples.size()], "Generating Palette...64 Colors Found");
+    EXPECT_EQ(lines[2 + samples.size()], "Reading " + samples[0].string());
+
+    // Every output is an 8-bit image with the same colour table.
+    std::vector<uint8_t> first;
+    for (const fs::path& in : samples) {
+        SCOPED_TRACE(in.filename().string());
+        KHANDLE out = nullptr;
+        int format = 0;
+        ASSERT_EQ(ReadImageFile((dir / "out" / (in.stem().string() + ".bmp")).string(), &format,
+                                &out, nullptr, nullptr),
+                  KERV_OK);
+        KOwnedHandle owner(out);
+        DIBLock d(out);
+        ASSERT_EQ(d.bitCount(), 8);
+        const auto* table = reinterpret_cast<const uint8_t*>(d.palette());
+        const std::vector<uint8_t> colours(table, table + 4 * 64);
+        if (first.empty()) first = colours;
+        EXPECT_EQ(colours, first);
     }
 }

@@ -56,12 +56,28 @@ TEST(ConsoleWindow, LogToOutMessagesToErrAndPlainProgress) {
     w.showMessage("Unknown format. File skipped.", MessageIcon::Error);
     w.logLineAdded("Generating Palette...");
     w.lastLogLineChanged("Generating Palette...12 Colors Found");
-    EXPECT_EQ(Contents(out),
-              "Reading /a b/é.bmp\nGenerating Palette...\nGenerating Palette...12 Colors Found\n");
+    // Not a terminal: the changed line comes out once, as the log holds it.
+    EXPECT_EQ(Contents(out), "Reading /a b/é.bmp\n");
+    w.finish();
+    EXPECT_EQ(Contents(out), "Reading /a b/é.bmp\nGenerating Palette...12 Colors Found\n");
     EXPECT_EQ(Contents(err),
               "Processing File 1 of 2\nbrellix-batch: Unknown format. File skipped.\n");
     // Without a terminal an existing file is replaced, as in an unattended run.
     EXPECT_EQ(w.askOverwrite("The filename \"x\" already exists."), OverwriteAnswer::Yes);
+    std::fclose(out);
+    std::fclose(err);
+}
+
+TEST(ConsoleWindow, ChangedLineIsRewrittenInPlaceOnATerminal) {
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    ConsoleWindow w(out, err, nullptr, nullptr, false, /*outStreamIsTerminal=*/true);
+    w.logLineAdded("Generating Palette...");
+    EXPECT_EQ(Contents(out), "Generating Palette...\n");
+    w.lastLogLineChanged("Generating Palette...12 Colors Found");
+    w.finish();
+    EXPECT_EQ(Contents(out),
+              "Generating Palette...\n\x1b[1A\r\x1b[2KGenerating Palette...12 Colors Found\n");
     std::fclose(out);
     std::fclose(err);
 }
