@@ -2,6 +2,7 @@
 
 #include "formats/codec.h"
 #include "formats/codec_util.h"
+#include "imaging/dither.h"
 
 #include <algorithm>
 #include <vector>
@@ -216,50 +217,6 @@ KervErrorCode IncreaseDIBDepth(StatusControlBlock* status, KHANDLE source, KHAND
     return KERV_OK;
 }
 
-KervErrorCode ReduceTo256Colors(StatusControlBlock* status, KHANDLE source, KHANDLE* result) {
-    if (!result) return KERV_INVALID_PARAM;
-    *result = nullptr;
-    if (!source) return KERV_INVALID_PARAM;
-    Source s(source);
-    if (!s.ok) return KERV_INVALID_PARAM;
-    const BITMAPINFOHEADER* sh = s.lock.header();
-    const int32_t w = sh->biWidth, h = sh->biHeight;
-    KHANDLE cube = nullptr;
-    if (KervErrorCode e = NewDIB(&cube, 1, 1, 8, 0, 0, 0, 0, nullptr)) return e;
-    KOwnedHandle cubeOwner(cube);
-    KOwnedHandle out(NewLike(sh, w, h, 8, 256));
-    if (!out) return KERV_NO_MEMORY;
-    DIBLock d(out.get());
-    DIBLock c(cube);
-    if (!d || !c) return KERV_NO_MEMORY;
-    std::copy_n(c.palette(), 256, d.palette());
-    const int bits = sh->biBitCount;
-    const uint32_t n = bits <= 8 ? DIBPaletteEntries(sh) : 0;
-    const RGBQUAD* pal = DIBPalette(sh);
-    ProgressReporter p(status);
-    p.begin(h);
-    for (int32_t y = 0; y < h; ++y) {
-        if (p.step(y)) return KERV_STOPPED;
-        const uint8_t* src = DIBRowFromTop(sh, y);
-        uint8_t* dst = DIBRowFromTop(d.header(), y);
-        for (int32_t x = 0; x < w; ++x) {
-            uint8_t bgr[3];
-            PixelColor(src, x, bits, pal, n, bgr);
-            // Levels 51 apart: the threshold within a step follows the matrix.
-            const int t = kBayer8[y & 7][x & 7] * 51 / 64;
-            int lv[3];
-            for (int k = 0; k < 3; ++k) {
-                const int q = bgr[k] / 51, rem = bgr[k] - q * 51;
-                lv[k] = std::min(5, q + (rem > t ? 1 : 0));
-            }
-            dst[x] = uint8_t(36 * lv[1] + 6 * lv[2] + lv[0]);  // green, red, blue
-        }
-    }
-    p.end();
-    *result = out.release();
-    return KERV_OK;
-}
-
 KervErrorCode ConvertToGreyScale(StatusControlBlock* status, KHANDLE source, KHANDLE* result) {
     if (!result) return KERV_INVALID_PARAM;
     *result = nullptr;
@@ -303,6 +260,17 @@ bool HasGreyPalette(KHANDLE dib) {
     return n > 0;
 }
 
+namespace {
+
+// A true-colour image for a 256-colour format: its own median-cut palette,
+// with full error diffusion.
+KervErrorCode To256Colors(StatusControlBlock* status, KHANDLE source, KHANDLE* result) {
+    enum { kErrorDiffusion = 2 };
+    return OptimizedDitherDIB(status, source, result, 256, kErrorDiffusion, 8, false, 100);
+}
+
+}  // namespace
+
 KervErrorCode ConvertForEncoder(StatusControlBlock* status, KHANDLE source, int libraryValue,
                                 const FormatOptions& options, KHANDLE* result) {
     if (!result) return KERV_INVALID_PARAM;
@@ -316,7 +284,7 @@ KervErrorCode ConvertForEncoder(StatusControlBlock* status, KHANDLE source, int 
     const bool grey = IsDIBGreyScaled(source);
     switch (libraryValue) {
     case 10:  // GIF stores at most 256 colours
-        return bits == 24 ? ReduceTo256Colors(status, source, result) : KERV_OK;
+        return bits == 24 ? To256Colors(status, source, result) : KERV_OK;
     case 17:  // JPEG: true colour or grey
         if (bits == 24 || grey) return KERV_OK;
         if (HasGreyPalette(source)) return ConvertToGreyScale(status, source, result);
@@ -328,7 +296,7 @@ KervErrorCode ConvertForEncoder(StatusControlBlock* status, KHANDLE source, int 
         return KERV_OK;
     case 35:  // TGA: the depth the sub-type names
         if (options.depth == 8) {
-            if (bits == 24) return ReduceTo256Colors(status, source, result);
+            if (bits == 24) return To256Colors(status, source, result);
             if (bits < 8) return IncreaseDIBDepth(status, source, result, 8);
         }
         return KERV_OK;

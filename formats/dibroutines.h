@@ -33,10 +33,6 @@ KervErrorCode OrderedDither2(StatusControlBlock* status, KHANDLE source, KHANDLE
 KervErrorCode IncreaseDIBDepth(StatusControlBlock* status, KHANDLE source, KHANDLE* result,
                                int bitCount);
 
-// A 24-bit (or any) image to 256 colours: the 6 x 6 x 6 colour cube of
-// NewDIB's default 8-bit palette, with ordered dithering.
-KervErrorCode ReduceTo256Colors(StatusControlBlock* status, KHANDLE source, KHANDLE* result);
-
 // Any image to 8-bit greyscale (entry i = (i, i, i)), the grey of a colour
 // being (299 red + 587 green + 114 blue + 500) / 1000.
 KervErrorCode ConvertToGreyScale(StatusControlBlock* status, KHANDLE source, KHANDLE* result);

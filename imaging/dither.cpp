@@ -21,6 +21,7 @@
 
 #include "imaging/checks.h"
 #include "imaging/dither_tables.h"
+#include "imaging/optpal.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -555,4 +556,29 @@ KervErrorCode DitherDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* res
     }
     return Reduce(progress, src, result, job, palette, count,
                   MatchLookup{palette, count, cache.get()});
+}
+
+KervErrorCode OptimizedDitherDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result,
+                                 uint16_t colours, uint8_t method, uint8_t targetBits,
+                                 bool includeWindowsColors, int strengthPercent) {
+    if (!SlotGiven(result)) return KERV_INVALID_PARAM;
+    if (!SourceGiven(source)) return KERV_INVALID_PARAM;
+    if (!TargetKnown(targetBits)) return KERV_INVALID_PARAM;
+    const int room = (1 << targetBits) - (includeWindowsColors ? 20 : 0);
+    if (colours < 1 || colours > room) return KERV_INVALID_PARAM;
+    {
+        DIBLock src(source);
+        if (!src || (src.bitCount() != 8 && src.bitCount() != 24)) return KERV_INVALID_PARAM;
+    }
+    RGBQUAD palette[256] = {};
+    uint16_t count = 0;
+    {
+        PaletteAccumulator accumulator;
+        if (KervErrorCode rc = accumulator.Begin(kPaletteMedianCut, colours, 8, includeWindowsColors))
+            return rc;
+        if (KervErrorCode rc = accumulator.AddImage(source)) return rc;
+        count = accumulator.Generate(palette, includeWindowsColors);
+    }
+    if (includeWindowsColors) count = static_cast<uint16_t>(count + 20);
+    return DitherDIB(status, source, result, targetBits, palette, method, 0, count, strengthPercent);
 }

@@ -86,3 +86,13 @@ KervErrorCode DitherTo2Colors(StatusControlBlock* status, KHANDLE source, KHANDL
 KervErrorCode DitherDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result,
                         uint8_t targetBits, const RGBQUAD* palette, uint8_t method,
                         uint8_t reduceBleed, uint16_t count, int strengthPercent);
+
+// The image's own median-cut palette of at most `colours` entries (the
+// optimized palette's algorithm), then DitherDIB with it. Sources of 8 and
+// 24 bits; targetBits 4 (colours 1..16) or 8 (colours 1..256, at most 236
+// with includeWindowsColors, which places the 20 Windows colours ten before
+// and ten after the generated entries). Other arguments as DitherDIB; 101
+// for anything else.
+KervErrorCode OptimizedDitherDIB(StatusControlBlock* status, KHANDLE source, KHANDLE* result,
+                                 uint16_t colours, uint8_t method, uint8_t targetBits,
+                                 bool includeWindowsColors, int strengthPercent);

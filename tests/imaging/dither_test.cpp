@@ -1,5 +1,6 @@
 #include "imaging/dither.h"
 #include "imaging/dither_tables.h"
+#include "imaging/optpal.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -671,3 +672,67 @@ TEST(DitherContract, ProgressCountsRowsFromZero) {
 }
 
 } // namespace
+
+// ---- OptimizedDitherDIB: the image's own median cut, then DitherDIB ----
+
+TEST(OptimizedDither, IsDitherDIBWithTheImagesMedianCut) {
+    using namespace brellix::test;
+    LeakCheck leaks;
+    KOwnedHandle full(MakeRandomDIB(41, 9, 24, 21)), eight(MakeRandomDIB(41, 9, 8, 21));
+    const struct {
+        const char* name;
+        KHANDLE source;
+        uint16_t colours;
+        uint8_t method, target;
+        bool windows;
+        int strength;
+    } cases[] = {{"256 diffused", full.get(), 256, 2, 8, false, 100},
+                 {"236 with Windows colours, nearest", full.get(), 236, 0, 8, true, 100},
+                 {"16 at 4 bits, diffused at half strength", full.get(), 16, 2, 4, false, 50},
+                 {"from a palette image", eight.get(), 40, 2, 8, false, 100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RGBQUAD palette[256] = {};
+        PaletteAccumulator a;
+        ASSERT_EQ(a.Begin(kPaletteMedianCut, c.colours, 8, c.windows), 0);
+        ASSERT_EQ(a.AddImage(c.source), 0);
+        const uint16_t count = uint16_t(a.Generate(palette, c.windows) + (c.windows ? 20 : 0));
+        KHANDLE want = nullptr, got = nullptr;
+        ASSERT_EQ(DitherDIB(nullptr, c.source, &want, c.target, palette, c.method, 0, count, c.strength), 0);
+        KOwnedHandle wantOwner(want);
+        ASSERT_EQ(OptimizedDitherDIB(nullptr, c.source, &got, c.colours, c.method, c.target, c.windows,
+                                     c.strength),
+                  0);
+        KOwnedHandle gotOwner(got);
+        EXPECT_EQ(BlockBytes(got), BlockBytes(want));
+        EXPECT_GE(SweepAllocationFailures(c.source, [&](KHANDLE* r) {
+                      return OptimizedDitherDIB(nullptr, c.source, r, c.colours, c.method, c.target,
+                                                c.windows, c.strength);
+                  }),
+                  2);
+    }
+}
+
+TEST(OptimizedDither, RefusesWhatDoesNotFit) {
+    using namespace brellix::test;
+    KOwnedHandle full(MakeRandomDIB(8, 8, 24, 1)), four(MakeRandomDIB(8, 8, 4, 1));
+    const struct {
+        const char* name;
+        KHANDLE source;
+        uint16_t colours;
+        uint8_t target;
+        bool windows;
+    } cases[] = {{"no colours", full.get(), 0, 8, false},
+                 {"257 colours", full.get(), 257, 8, false},
+                 {"17 colours at 4 bits", full.get(), 17, 4, false},
+                 {"237 with the Windows colours", full.get(), 237, 8, true},
+                 {"a 4-bit source", four.get(), 16, 8, false},
+                 {"a 3-bit target", full.get(), 8, 3, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
+        EXPECT_EQ(OptimizedDitherDIB(nullptr, c.source, &out, c.colours, 2, c.target, c.windows, 100),
+                  KERV_INVALID_PARAM);
+        EXPECT_EQ(out, nullptr);
+    }
+}
