@@ -6,6 +6,7 @@
 #   BMP -> BMP                       the per-file overhead
 #   JPEG, rotate 90, grey -> PNG     rotgrey.ksc
 #   JPEG, Blur More, Unsharpen -> JPEG q85   blursharp.ksc
+#   JPEG, 256 colours (own palette, error diffusion) -> GIF   gif256.ksc
 # Both references run single-threaded (ImageMagick -limit thread 1,
 # GraphicsMagick -limit threads 1 with OMP_NUM_THREADS=1), one process for
 # the whole batch (mogrify), as brellix-batch does. Best of three, warm page
@@ -37,7 +38,7 @@ best() {
     local best=""
     for _ in 1 2 3; do
         rm -rf "$work"/out-* "$work"/ref; mkdir -p "$work/ref"
-        for d in jpg bmp rotgrey blursharp; do mkdir -p "$work/out-$d"; done
+        for d in jpg bmp rotgrey blursharp gif256; do mkdir -p "$work/out-$d"; done
         local t0 t1
         t0=$(date +%s.%N)
         "$@" >/dev/null 2>&1
@@ -100,3 +101,10 @@ g=$(best injpg "${gm[@]}" -output-directory "$work/ref" -blur 2x1 -unsharp 0x1 -
 expect "$work/ref" GraphicsMagick
 row "JPEG, blur, unsharp -> JPEG" "$b" "$i" "$g"
 
+b=$(best "$batch" "$work/gif256.ksc" -r "$work/jpg/*.jpg")
+expect "$work/out-gif256" brellix-batch
+i=$(best injpg "${im[@]}" -path "$work/ref" -dither FloydSteinberg -colors 256 -format gif "${jpgs[@]}")
+expect "$work/ref" ImageMagick
+g=$(best injpg "${gm[@]}" -output-directory "$work/ref" -dither -colors 256 -format gif "${jpgs[@]}")
+expect "$work/ref" GraphicsMagick
+row "JPEG, 256 colours -> GIF" "$b" "$i" "$g"

@@ -141,7 +141,7 @@ bool WriteConvertScript(const std::string& path, int id, const std::string& fold
     for (auto& c : commands) script.InsertCommand(std::move(c), -1);
     auto out = Command(CMD_SET_OUTPUT_OPTIONS);
     out->m_nParam[0] = id - 1;
-    out->m_nParam[1] = id == 1 ? 1 : 0;
+    out->m_nParam[1] = id == 1 ? 1 : id == 6 ? 3 : 0;
     out->m_nParam[2] = 300;
     out->m_nParam[3] = 15; // JPEG quality 85
     out->m_nParam[4] = 1 << 8;
@@ -158,8 +158,9 @@ bool WriteConvertScript(const std::string& path, int id, const std::string& fold
 
 // Photo-sized test images for the benchmarks: count landscapes of
 // 1920 x 1280 as JPEG and as BMP, the scripts jpg.ksc and bmp.ksc that
-// re-encode them into out-jpg/ and out-bmp/, and the pipelines rotgrey.ksc
-// (into out-rotgrey/) and blursharp.ksc (into out-blursharp/).
+// re-encode them into out-jpg/ and out-bmp/, and the pipelines rotgrey.ksc,
+// blursharp.ksc and gif256.ksc (into out-rotgrey/, out-blursharp/ and
+// out-gif256/).
 int MakePhotos(const std::string& dir, int count) {
     std::error_code ec;
     std::filesystem::create_directories(dir + "/jpg", ec);
@@ -197,6 +198,17 @@ int MakePhotos(const std::string& dir, int count) {
         unsharp->m_nParam[1] = 2;
         c.push_back(std::move(unsharp));
         ok &= WriteConvertScript(dir + "/blursharp.ksc", 10, dir + "/out-blursharp", std::move(c));
+    }
+    {
+        // 256 colours: each image's own median-cut palette, error diffusion; GIF.
+        std::vector<std::unique_ptr<CScriptCommand>> c;
+        auto reduce = Command(CMD_TO_256_COLORS);
+        reduce->m_nParam[0] = 0; // median cut
+        reduce->m_nParam[1] = 2; // error diffusion
+        reduce->m_nParam[2] = 0;
+        reduce->m_nParam[3] = 0;
+        c.push_back(std::move(reduce));
+        ok &= WriteConvertScript(dir + "/gif256.ksc", 6, dir + "/out-gif256", std::move(c));
     }
     return ok ? 0 : 1;
 }
