@@ -6,6 +6,8 @@
 #include <new>
 #include <unordered_set>
 
+#include <sys/mman.h>
+
 struct KMemBlock {
     void* data = nullptr;
     size_t size = 0;
@@ -31,6 +33,23 @@ Manager& M() {
 }
 
 bool IsLive(Manager& m, KHANDLE h) { return h && m.live.count(h) != 0; }
+
+// A fresh block of many megabytes costs one page fault per 4 KiB at its
+// first write: for a 4000 x 3000 24-bit image 9000 faults, as long as a plain
+// copy of the pixels. Asking for 2 MiB pages before anything touches the
+// block turns them into a few dozen. Only a hint: the kernel may ignore it.
+void AdviseHugePages(void* p, size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+    constexpr size_t kHuge = size_t{2} << 20;
+    if (bytes < 8 * kHuge) return;
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHuge - 1);
+    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
 
 }  // namespace
 
@@ -59,6 +78,7 @@ KHANDLE KML_GlobalAlloc(uint32_t flags, size_t size, KSrcLoc loc) {
     const size_t bytes = size ? size : 1;
     void* p = (flags & KMEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes);
     if (!p) return nullptr;
+    AdviseHugePages(p, bytes);
     auto* b = new (std::nothrow) KMemBlock;
     if (!b) {
         std::free(p);

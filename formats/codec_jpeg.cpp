@@ -184,7 +184,6 @@ KervErrorCode DecodeJpegBody(JpegReadState* s) {
 
     const uint32_t stride = DIBStride(h);
     uint8_t* bitsPtr = DIBBits(h);
-    AdviseHugePages(bitsPtr, size_t(stride) * height);
     if (cmyk) {
         s->scratch = KML_GlobalAlloc(KMEM_MOVEABLE, size_t{4} * width * kRowBatch);
         if (!s->scratch) return KERV_NO_MEMORY;

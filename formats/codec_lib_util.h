@@ -13,28 +13,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include <sys/mman.h>
 
 namespace brellix::codec {
 
 inline constexpr double kMetresPerInch = 0.0254;
-
-// A freshly allocated multi-megabyte pixel array costs one page fault per
-// 4 KiB when the decoder first writes it, a fifth of a large JPEG decode.
-// Asking for huge pages turns 9000 faults into 18. Only a hint: the kernel
-// may ignore it, and nothing else changes.
-inline void AdviseHugePages(uint8_t* p, size_t bytes) {
-#if defined(MADV_HUGEPAGE)
-    constexpr size_t kHuge = size_t{2} << 20;
-    if (bytes < 8 * kHuge) return;
-    const uintptr_t start = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHuge - 1);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
 
 // Pixels per metre for a resolution and its unit (0 for unknown or none).
 inline int32_t PelsPerMetre(double value, int32_t unit) {

@@ -10,7 +10,6 @@
 
 #include <cstring>
 
-#include <sys/mman.h>
 
 using namespace imaging_checks;
 
@@ -42,22 +41,6 @@ void TableMapping::mapPixels(const uint8_t* in, uint8_t* out, size_t count) cons
 }
 
 namespace {
-
-// A fresh block of many megabytes costs one page fault per 4 KiB at its
-// first write, as much as the mapping itself. Huge pages turn thousands of
-// faults into a few; only a hint, which the kernel may ignore.
-void AdviseHugePages(uint8_t* p, size_t bytes) {
-#if defined(MADV_HUGEPAGE)
-    constexpr size_t kHuge = size_t{2} << 20;
-    if (bytes < 8 * kHuge) return;
-    const uintptr_t start = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHuge - 1);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
 
 // Palette images: a copy of the block whose entries are mapped one by one.
 KervErrorCode MapPalette(ProgressReporter& progress, int32_t firstUnit, KHANDLE source,
@@ -92,7 +75,6 @@ KervErrorCode MapRows(ProgressReporter& progress, int32_t firstUnit, const DIBLo
     if (!copy) return KERV_NO_MEMORY;
     KLock dst(copy.get());
     if (!dst) return KERV_NO_MEMORY;
-    AdviseHugePages(dst.get(), blockSize);
 
     const auto* block = reinterpret_cast<const uint8_t*>(src.header());
     const size_t pixelsAt = size_t(src.bits() - block);

@@ -18,7 +18,6 @@
 #include "imaging/overlay.h"
 
 #include "imaging/checks.h"
-#include "imaging/huge_pages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -338,7 +337,6 @@ KervErrorCode ReplaceColorDIB(KHANDLE image, KHANDLE* result, COLORREF original,
     if (!out) return KERV_NO_MEMORY;
     KLock dst(out.get());
     if (!dst) return KERV_NO_MEMORY;
-    imaging_pages::AdviseHugePages(dst.get(), size);
 
     const int v = ToleranceValue(tolerance);
     switch (src.bitCount()) {
@@ -390,7 +388,6 @@ KervErrorCode OverlayWatermark(StatusControlBlock* status, KHANDLE image, KHANDL
     {
         KLock copy(out.get());
         if (!copy) return KERV_NO_MEMORY;
-        imaging_pages::AdviseHugePages(copy.get(), size);
         std::memcpy(copy.get(), img.header(), size);
     }
     DIBLock dst(out.get());

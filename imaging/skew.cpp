@@ -12,7 +12,6 @@
 #include "imaging/skew.h"
 
 #include "imaging/checks.h"
-#include "imaging/huge_pages.h"
 
 #include <cmath>
 #include <cstring>
@@ -80,7 +79,6 @@ KHANDLE NewLike(const DIBLock& src, int32_t width, int32_t height) {
     if (!out) return nullptr;
     KLock l(out.get());
     if (!l) return nullptr;
-    imaging_pages::AdviseHugePages(l.get(), head + size_t(image));
     std::memcpy(l.get(), &h, sizeof h);
     std::memcpy(l.get() + sizeof h, src.palette(), DIBPaletteBytes(&h));
     return out.release();

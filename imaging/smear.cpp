@@ -19,7 +19,6 @@
 #include "imaging/smear.h"
 
 #include "imaging/checks.h"
-#include "imaging/huge_pages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -60,7 +59,6 @@ KHANDLE NewLike(const DIBLock& src) {
     if (!out) return nullptr;
     KLock l(out.get());
     if (!l) return nullptr;
-    imaging_pages::AdviseHugePages(l.get(), head + image);
     std::memcpy(l.get(), src.header(), head);
     l.as<BITMAPINFOHEADER>()->biSizeImage = static_cast<uint32_t>(image);
     return out.release();
