@@ -4,7 +4,7 @@
 //   brellix-make-samples --photos FOLDER COUNT   (benchmark input)
 //
 // The images go to SAMPLES-FOLDER/images/, the script to
-// SAMPLES-FOLDER/demo.ksc.
+// SAMPLES-FOLDER/demo.ksc, a watermark badge to SAMPLES-FOLDER/watermark.png.
 // Everything is drawn here (gradients, shapes, a cloudy landscape) and
 // written with Brellix's own encoders, so the files are reproducible.
 #include "batch/output_options.h"
@@ -226,6 +226,16 @@ bool WriteDemoScript(const std::string& folder) {
     fit->m_nParam[4] = 0;
     fit->m_crColor[0] = RGB(40, 44, 52);
     script.InsertCommand(std::move(fit), -1);
+    // A little more colour, and crisper edges after the enlargement.
+    auto colour = Command(CMD_HUE_SATURATION_LUM);
+    colour->m_nParam[0] = 0;
+    colour->m_nParam[1] = 20; // saturation +20%
+    colour->m_nParam[2] = 0;
+    script.InsertCommand(std::move(colour), -1);
+    auto sharpen = Command(CMD_UNSHARPEN);
+    sharpen->m_nParam[0] = 4; // clipping
+    sharpen->m_nParam[1] = 1; // strength: the lightest blur
+    script.InsertCommand(std::move(sharpen), -1);
     auto frame = Command(CMD_ADD_BORDERS);
     for (int i = 0; i < 4; ++i)
         frame->m_nParam[i] = 6;
@@ -277,6 +287,21 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir, ec);
     KML_Initialize(0, true, 0);
     bool ok = true;
+
+    // A watermark badge (PNG, beside the images): a white disc with a dark
+    // ring and an orange star, on magenta, the colour to leave out.
+    ok &= Save(argv[1], "watermark.png", Draw24(72, 72, [](int x, int y) {
+                   const double dx = x - 35.5, dy = y - 35.5, r = std::hypot(dx, dy);
+                   if (r > 34) return RGB8{255, 0, 255};
+                   if (r > 30) return RGB8{30, 34, 44};
+                   // A five-pointed star: the radius of its edge at this angle.
+                   const double a = std::atan2(dy, dx) + M_PI / 2, sector = 2 * M_PI / 5;
+                   const double t = std::fabs(std::fmod(a + 20 * M_PI, sector) - sector / 2) / (sector / 2);
+                   const double edge = 10 + 15 * t * t;
+                   if (r < edge) return RGB8{245, 150, 40};
+                   return RGB8{250, 250, 250};
+               }),
+               19, 0);
 
     // A smooth two-way colour gradient (BMP, 24 bits).
     ok &= Save(dir, "gradient.bmp",

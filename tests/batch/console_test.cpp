@@ -3,6 +3,7 @@
 #include "batch/image_list.h"
 #include "core/random.h"
 #include "formats/imagefile.h"
+#include "imaging/depth.h"
 #include "imaging/noise.h"
 #include "script/commands.h"
 #include "script/script.h"
@@ -471,5 +472,68 @@ TEST(Console, OneOptimizedPaletteForTheWholeRun) {
         const std::vector<uint8_t> colours(table, table + 4 * 64);
         if (first.empty()) first = colours;
         EXPECT_EQ(colours, first);
+    }
+}
+
+// The watermark of the samples over every sample image, in the bottom-right
+// corner: each output differs from its input only where the badge lies, and
+// the badge's magenta surround is left out.
+TEST(Console, WatermarksTheSampleImages) {
+    TempDir dir;
+    CScript s;
+    s.InsertCommand(std::make_unique<CScriptCommand>(CMD_TO_TRUE_COLOR), -1);
+    auto mark = std::make_unique<CScriptCommand>(CMD_OVERLAY_WATERMARK);
+    mark->m_strParam[0] = BRELLIX_SAMPLE_WATERMARK;
+    mark->m_nParam[0] = 100;  // centre at the bottom ...
+    mark->m_nParam[1] = 100;  // ... right corner, moved inside
+    mark->m_nParam[2] = 100;  // opaque
+    mark->m_nParam[3] = 0;
+    mark->m_nParam[4] = 10;   // tolerance
+    mark->m_nParam[5] = 1;    // leave out the transparent colour
+    mark->m_crColor[0] = RGB(255, 0, 255);
+    s.InsertCommand(std::move(mark), -1);
+    auto o = std::make_unique<CScriptCommand>(CMD_SET_OUTPUT_OPTIONS);
+    o->m_nParam[0] = 18;  // PNG
+    o->m_nParam[1] = 0;
+    o->m_strParam[0] = "out";
+    s.InsertCommand(std::move(o), -1);
+    std::string message;
+    ASSERT_TRUE(s.Save((dir / "mark.ksc").string(), &message)) << message;
+
+    const std::string pattern = std::string(BRELLIX_SAMPLE_IMAGES) + "/*.*";
+    Result r = RunBatch({"mark.ksc", "-r", pattern}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind("Loading Watermak " + std::string(BRELLIX_SAMPLE_WATERMARK) + "\n", 0), 0u);
+
+    KHANDLE badge = nullptr;
+    int format = 0;
+    ASSERT_EQ(ReadImageFile(BRELLIX_SAMPLE_WATERMARK, &format, &badge, nullptr, nullptr), KERV_OK);
+    KOwnedHandle badgeOwner(badge);
+    for (const auto& e : fs::directory_iterator(BRELLIX_SAMPLE_IMAGES)) {
+        SCOPED_TRACE(e.path().filename().string());
+        KHANDLE in = nullptr, raised = nullptr, out = nullptr;
+        ASSERT_EQ(ReadImageFile(e.path().string(), &format, &in, nullptr, nullptr), KERV_OK);
+        KOwnedHandle inOwner(in);
+        uint16_t w = 0, h = 0, bits = 0;
+        GetDIBStats(in, &w, &h, &bits, nullptr);
+        if (bits != 24) {
+            ASSERT_EQ(IncreaseDepthDIB(nullptr, in, &raised, 24), 0);
+            inOwner.reset(raised);
+            in = raised;
+        }
+        const fs::path outPath = dir / "out" / (e.path().stem().string() + ".png");
+        ASSERT_EQ(ReadImageFile(outPath.string(), &format, &out, nullptr, nullptr), KERV_OK);
+        KOwnedHandle outOwner(out);
+        // The badge sits against the bottom-right corner.
+        const int left = w - 72, top = h - 72;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint32_t before = brellix::test::PixelAt(in, x, y);
+                const uint32_t after = brellix::test::PixelAt(out, x, y);
+                const bool inBadge = x >= left && y >= top;
+                const uint32_t b = inBadge ? brellix::test::PixelAt(badge, x - left, y - top) : 0;
+                const bool surround = b == 0xFF00FF;
+                ASSERT_EQ(after, inBadge && !surround ? b : before) << x << "," << y;
+            }
     }
 }
