@@ -537,3 +537,59 @@ TEST(Console, WatermarksTheSampleImages) {
             }
     }
 }
+
+// Colour and tone commands chained over every sample image, whatever its
+// format and depth: each output is the greyscale the chain ends in, and its
+// tones run from black to white after the histogram is stretched.
+TEST(Console, ChainsToneCommandsOverTheSamples) {
+    TempDir dir;
+    CScript s;
+    const auto add = [&s](int32_t id, std::vector<int32_t> slots, float f0 = -650000.0f) {
+        auto c = std::make_unique<CScriptCommand>(id);
+        for (size_t i = 0; i < slots.size(); ++i) c->m_nParam[i] = slots[i];
+        c->m_fParam[0] = f0;
+        s.InsertCommand(std::move(c), -1);
+    };
+    add(CMD_BRIGHTNESS_CONTRAST, {10, 25});
+    add(CMD_HUE_SATURATION_LUM, {20, -30, 5});
+    add(CMD_GAMMA, {}, 1.4f);
+    add(CMD_COLORIZE, {120, 90});
+    add(CMD_GREYSCALE, {});
+    add(CMD_STRETCH_HISTOGRAM, {});
+    add(CMD_POSTERIZE, {4});
+    auto o = std::make_unique<CScriptCommand>(CMD_SET_OUTPUT_OPTIONS);
+    o->m_nParam[0] = 18;  // PNG
+    o->m_nParam[1] = 0;
+    o->m_strParam[0] = "out";
+    s.InsertCommand(std::move(o), -1);
+    std::string message;
+    ASSERT_TRUE(s.Save((dir / "tones.ksc").string(), &message)) << message;
+
+    std::vector<fs::path> samples;
+    for (const auto& e : fs::directory_iterator(BRELLIX_SAMPLE_IMAGES)) samples.push_back(e.path());
+    const std::string pattern = std::string(BRELLIX_SAMPLE_IMAGES) + "/*.*";
+    Result r = RunBatch({"tones.ksc", "-r", pattern}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("Error"), std::string::npos) << r.out;
+    for (const fs::path& in : samples) {
+        SCOPED_TRACE(in.filename().string());
+        KHANDLE out = nullptr;
+        int format = 0;
+        ASSERT_EQ(ReadImageFile((dir / "out" / (in.stem().string() + ".png")).string(), &format, &out,
+                                nullptr, nullptr),
+                  KERV_OK);
+        KOwnedHandle owner(out);
+        EXPECT_TRUE(IsDIBGreyScaled(out));
+        uint16_t w = 0, h = 0;
+        GetDIBStats(out, &w, &h, nullptr, nullptr);
+        int lo = 255, hi = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const int v = int(brellix::test::PixelAt(out, x, y));
+                lo = std::min(lo, v), hi = std::max(hi, v);
+                ASSERT_EQ(v % 17, 0) << "four bits a channel, repeated down the byte";
+            }
+        EXPECT_EQ(lo, 0);
+        EXPECT_EQ(hi, 255);
+    }
+}
