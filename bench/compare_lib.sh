@@ -16,7 +16,7 @@
 # A script sets `build` and `runs`, calls compare_setup, and then uses the
 # functions below; `convert` and `work` are set here.
 
-# shellcheck source=bench/best_ms.sh
+# shellcheck source=best_ms.sh source-path=SCRIPTDIR
 . "$(dirname "${BASH_SOURCE[0]}")/best_ms.sh"
 
 convert=/usr/bin/convert

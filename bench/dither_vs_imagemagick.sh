@@ -18,7 +18,7 @@
 #   Brellix does not choose the palette; ImageMagick's time includes that.
 # Use the Debian package's /usr/bin/convert, not /usr/local/bin/convert.
 set -euo pipefail
-# shellcheck source=bench/compare_lib.sh
+# shellcheck source=compare_lib.sh source-path=SCRIPTDIR
 . "$(dirname "$0")/compare_lib.sh"
 build=${1:-build-rel}
 runs=${2:-5}

@@ -18,7 +18,7 @@
 #   printed beside it. Best of N wall-clock runs.
 # Use the Debian package's /usr/bin/convert, not /usr/local/bin/convert.
 set -euo pipefail
-# shellcheck source=bench/compare_lib.sh
+# shellcheck source=compare_lib.sh source-path=SCRIPTDIR
 . "$(dirname "$0")/compare_lib.sh"
 build=${1:-build-rel}
 runs=${2:-5}
