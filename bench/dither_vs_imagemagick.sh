@@ -13,48 +13,39 @@
 #   (median of N repetitions, result block allocated inside the timing):
 #   DitherToPalette with a fixed 256-entry palette and its colour cache
 #   emptied before every call (so every colour is matched afresh), and
-#   DitherToStandardPalette to the 6 x 6 x 6 cube through the colour map.
+#   DitherToStandardPalette to the 6 x 6 x 6 cube through the colour map
+#   (KCD.DAT, made by the brellix_kcd target).
 #   Brellix does not choose the palette; ImageMagick's time includes that.
 # Use the Debian package's /usr/bin/convert, not /usr/local/bin/convert.
 set -euo pipefail
+# shellcheck source=compare_lib.sh source-path=SCRIPTDIR
+. "$(dirname "$0")/compare_lib.sh"
 build=${1:-build-rel}
 runs=${2:-5}
 bench="$build/bench/bench_imaging_dither"
-convert=/usr/bin/convert
-[ -x "$convert" ] || { echo "$convert is missing (the imagemagick package)"; exit 1; }
-[ -x "$bench" ] || { echo "build the bench_imaging_dither and brellix_kcd targets first ($bench)"; exit 1; }
+compare_setup dither "$bench"
+kcd="$build/share/brellix/KCD.DAT"
+if [ -z "${BRELLIX_DATA_DIR:-}" ] && [ ! -f "$kcd" ]; then
+  echo "build the brellix_kcd target first ($kcd)" >&2
+  exit 1
+fi
+make_picture large 4000x3000 7
+make_mpc large
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/ditherbench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-"$convert" -size 4000x3000 plasma:fractal -seed 7 -depth 8 "$work/large.ppm" 2> /dev/null ||
-  "$convert" -size 4000x3000 gradient:orange-navy -swirl 200 -attenuate 0.3 +noise Gaussian -depth 8 "$work/large.ppm"
-"$convert" "$work/large.ppm" "$work/large.mpc"
-cat "$work"/*.cache > /dev/null  # into the page cache
+im_base=$(im_raw "$work/large.mpc")
+raw=$(im_raw "$work/large.mpc" -dither FloydSteinberg -colors 256)
+im=$((raw - im_base))
 
-. "$(dirname "$0")/best_ms.sh"
-im_base=$(best_ms "$convert" -limit thread 1 "$work/large.mpc" null:)
-im_raw=$(best_ms "$convert" -limit thread 1 "$work/large.mpc" -dither FloydSteinberg -colors 256 null:)
-im=$(( im_raw - im_base ))
-
-json=$(BRELLIX_BENCH_LARGE="$work/large.ppm" "$bench" \
-  --benchmark_filter='^BM_(DitherToPaletteDiffused256Cold|DitherToStandardPalette/bits:8/method:2)$' \
-  --benchmark_repetitions="$runs" --benchmark_report_aggregates_only=true \
-  --benchmark_format=json 2> /dev/null)
-ours() {  # the median of a benchmark, in milliseconds
-  echo "$json" | python3 -c "import json,sys; d=json.load(sys.stdin)
-print(round(next(b['real_time'] for b in d['benchmarks']
-                if b['run_name'] == '$1' and b.get('aggregate_name') == 'median'), 1))"
-}
-palette=$(ours BM_DitherToPaletteDiffused256Cold)
-cube=$(ours BM_DitherToStandardPalette/bits:8/method:2)
-ratio() { python3 -c "print(f'{$1 / $2:.1f}x')"; }
-mpx() { python3 -c "print(f'{12.0 / ($1 / 1000):.1f}')"; }
+json=$(BRELLIX_BENCH_LARGE="$work/large.ppm" bench_json "$bench" \
+  --benchmark_filter='^BM_(DitherToPaletteDiffused256Cold|DitherToStandardPalette/bits:8/method:2)$')
+palette=$(ours_median "$json" BM_DitherToPaletteDiffused256Cold)
+cube=$(ours_median "$json" BM_DitherToStandardPalette/bits:8/method:2)
 
 printf '%-46s %9s %8s %6s\n' "24 bits 4000x3000 -> 256 colours, 1 thread" "ms" "Mpx/s" "ratio"
-printf '%-46s %9s %8s %6s\n' "ImageMagick -dither FloydSteinberg -colors 256" "$im" "$(mpx "$im")" ""
-printf '%-46s %9s %8s %6s\n' "  (raw, start-up)" "$im_raw, $im_base" "" ""
-printf '%-46s %9s %8s %6s\n' "DitherToPalette, error diffusion, cold cache" "$palette" "$(mpx "$palette")" \
+printf '%-46s %9s %8s %6s\n' "ImageMagick -dither FloydSteinberg -colors 256" "$im" "$(mpx "$im" 1)" ""
+printf '%-46s %9s %8s %6s\n' "  (raw, start-up)" "$raw, $im_base" "" ""
+printf '%-46s %9s %8s %6s\n' "DitherToPalette, error diffusion, cold cache" "$palette" "$(mpx "$palette" 1)" \
   "$(ratio "$im" "$palette")"
-printf '%-46s %9s %8s %6s\n' "DitherToStandardPalette, error diffusion" "$cube" "$(mpx "$cube")" \
+printf '%-46s %9s %8s %6s\n' "DitherToStandardPalette, error diffusion" "$cube" "$(mpx "$cube" 1)" \
   "$(ratio "$im" "$cube")"
 echo "(ratio: ImageMagick time / Brellix time; Brellix median of $runs, ImageMagick best of $runs)"

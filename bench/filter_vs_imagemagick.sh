@@ -18,33 +18,19 @@
 #   printed beside it. Best of N wall-clock runs.
 # Use the Debian package's /usr/bin/convert, not /usr/local/bin/convert.
 set -euo pipefail
+# shellcheck source=compare_lib.sh source-path=SCRIPTDIR
+. "$(dirname "$0")/compare_lib.sh"
 build=${1:-build-rel}
 runs=${2:-5}
 bench="$build/bench/bench_imaging_filter"
-convert=/usr/bin/convert
-[ -x "$convert" ] || { echo "$convert is missing (the imagemagick package)"; exit 1; }
-[ -x "$bench" ] || { echo "build the bench_imaging_filter target first ($bench)"; exit 1; }
+compare_setup filter "$bench"
+make_picture large 4000x3000 7
+make_mpc large
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/filterbench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-"$convert" -size 4000x3000 plasma:fractal -seed 7 -depth 8 "$work/large.ppm" 2> /dev/null ||
-  "$convert" -size 4000x3000 gradient:orange-navy -swirl 200 -attenuate 0.3 +noise Gaussian -depth 8 "$work/large.ppm"
-"$convert" "$work/large.ppm" "$work/large.mpc"
-cat "$work"/*.cache > /dev/null  # into the page cache
+im_base=$(im_raw "$work/large.mpc")
 
-. "$(dirname "$0")/best_ms.sh"
-im() { best_ms "$convert" -limit thread 1 "$work/large.mpc" "$@" null:; }
-im_base=$(im)
-
-json=$(BRELLIX_BENCH_LARGE="$work/large.ppm" "$bench" --reuse_blocks \
-  --benchmark_filter='^BM_(Filter24/code:(20|61|11)|Unsharp24/strength:(1|4))$' \
-  --benchmark_repetitions="$runs" --benchmark_format=json 2> /dev/null)
-ours() {  # the best and the worst repetition of a benchmark, in milliseconds
-  echo "$json" | python3 -c "import json,sys; d=json.load(sys.stdin)
-t=[b['real_time'] for b in d['benchmarks'] if b['run_name'] == '$1' and b['run_type'] == 'iteration']
-print(round(min(t), 1), round(max(t), 1))"
-}
-ratio() { python3 -c "print(f'{$1 / $2:.1f}x')"; }
+json=$(BRELLIX_BENCH_LARGE="$work/large.ppm" bench_json "$bench" --reuse_blocks \
+  --benchmark_filter='^BM_(Filter24/code:(20|61|11)|Unsharp24/strength:(1|4))$')
 
 printf '%-36s %9s %9s %12s %16s %8s\n' "24 bits, 4000x3000, 1 thread" "Brellix" "(worst)" \
   "ImageMagick" "(raw, start-up)" "ratio"
@@ -52,9 +38,10 @@ row() {  # label, benchmark name, ImageMagick arguments...
   local label=$1 name=$2
   shift 2
   local raw mine worst theirs
-  raw=$(im "$@")
-  read -r mine worst <<< "$(ours "$name")"
-  theirs=$(( raw - im_base ))
+  raw=$(im_raw "$work/large.mpc" "$@")
+  mine=$(ours_best "$json" "$name")
+  worst=$(ours_worst "$json" "$name")
+  theirs=$((raw - im_base))
   printf '%-36s %6s ms %6s ms %9s ms %9s, %3s ms %8s\n' "$label" "$mine" "$worst" "$theirs" "$raw" \
     "$im_base" "$(ratio "$theirs" "$mine")"
 }

@@ -15,45 +15,26 @@
 #   best of N wall-clock runs.
 # Use the Debian package's /usr/bin/convert, not /usr/local/bin/convert.
 set -euo pipefail
+# shellcheck source=compare_lib.sh source-path=SCRIPTDIR
+. "$(dirname "$0")/compare_lib.sh"
 build=${1:-build-rel}
 runs=${2:-7}
-convert=/usr/bin/convert
 adjust="$build/bench/bench_imaging_adjust"
 tone="$build/bench/bench_imaging_tone"
-[ -x "$convert" ] || { echo "$convert is missing (the imagemagick package)"; exit 1; }
-for b in "$adjust" "$tone"; do
-  [ -x "$b" ] || { echo "build the $(basename "$b") target first ($b)"; exit 1; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/tonebench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+compare_setup tone "$adjust" "$tone"
 "$convert" -size 4000x3000 xc: +noise Random -depth 8 "$work/noise.ppm"
-"$convert" "$work/noise.ppm" "$work/noise.mpc"
-cat "$work"/*.cache > /dev/null  # into the page cache
+make_mpc noise
 
-. "$(dirname "$0")/best_ms.sh"
-base=$(best_ms "$convert" -limit thread 1 "$work/noise.mpc" null:)
-im() {  # best time of an operator, start-up subtracted
-  local t
-  t=$(best_ms "$convert" -limit thread 1 "$work/noise.mpc" "$@" null:)
-  echo $(( t - base ))
-}
-
-ours() {  # the median wall-clock time of one benchmark, in milliseconds
-  "$1" --benchmark_filter="^$2\$" --benchmark_repetitions="$runs" \
-    --benchmark_report_aggregates_only=true --benchmark_format=json 2> /dev/null |
-    python3 -c "import json,sys; d=json.load(sys.stdin)
-print(round(next(b['real_time'] for b in d['benchmarks'] if b.get('aggregate_name') == 'median'), 1))"
-}
+im_base=$(im_raw "$work/noise.mpc")
 
 row() {  # label, our binary, our benchmark, ImageMagick operator...
   local label=$1 bin=$2 name=$3
   shift 3
-  local us them
-  us=$(ours "$bin" "$name")
-  them=$(im "$@")
-  printf '%-26s %9s ms %9s ms %7s   %s\n' "$label" "$us" "$them" \
-    "$(python3 -c "print(f'{$them / $us:.1f}x')")" "$*"
+  local json us them
+  json=$(bench_json "$bin" --benchmark_filter="^$name\$")
+  us=$(ours_median "$json" "$name")
+  them=$(im_ms "$work/noise.mpc" "$@")
+  printf '%-26s %9s ms %9s ms %7s   %s\n' "$label" "$us" "$them" "$(ratio "$them" "$us")" "$*"
 }
 
 printf '%-26s %12s %12s %7s   %s\n' "4000x3000, 24 bits, 1 thread" "Brellix" "ImageMagick" "ratio" "operator"
@@ -66,4 +47,4 @@ row "greyscale" "$tone" BM_Greyscale24 -grayscale Rec601Luma
 row "equalize" "$tone" BM_Equalize24 -equalize
 row "stretch" "$tone" BM_Stretch24 -auto-level
 row "posterize 3 bits" "$tone" BM_Posterize24 +dither -posterize 8
-echo "(ratio: ImageMagick time / Brellix time; ImageMagick start-up ${base} ms subtracted)"
+echo "(ratio: ImageMagick time / Brellix time; ImageMagick start-up ${im_base} ms subtracted)"
