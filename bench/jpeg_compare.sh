@@ -6,18 +6,14 @@ set -euo pipefail
 build=${1:-build}
 runs=${2:-7}
 bench="$build/bench/bench_formats_jpeg"
-for tool in djpeg cjpeg convert; do
+for tool in djpeg cjpeg; do
   command -v "$tool" > /dev/null || { echo "$tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
 done
-[ -x "$bench" ] || { echo "build the bench_formats_jpeg target first ($bench)"; exit 1; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/jpegbench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-convert -size 4000x3000 plasma:fractal -seed 7 -depth 8 "$work/src.ppm" 2> /dev/null ||
-  convert -size 4000x3000 gradient:orange-navy -swirl 200 -attenuate 0.3 +noise Gaussian -depth 8 "$work/src.ppm"
+. "$(dirname "$0")/compare_lib.sh"
+compare_setup jpeg "$bench"
+make_picture src 4000x3000 7
 cjpeg -quality 85 "$work/src.ppm" > "$work/test.jpg"
-
-. "$(dirname "$0")/best_ms.sh"
 
 cat "$work/src.ppm" "$work/test.jpg" > /dev/null  # warm the page cache
 djpeg_ms=$(best_ms djpeg -pnm "$work/test.jpg")
