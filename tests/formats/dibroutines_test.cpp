@@ -41,14 +41,13 @@ TEST(ResizeDIB, SameSizeIsIdentityAndFailuresAreClean) {
     ASSERT_EQ(ResizeDIB(nullptr, src.get(), &out, 9, 5), 0);
     KOwnedHandle owner(out);
     EXPECT_EQ(ImageContent(out), ImageContent(src.get()));
-    EXPECT_EQ(ResizeDIB(nullptr, src.get(), &out, 0, 5), KERV_INVALID_PARAM);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(ResizeDIB(nullptr, nullptr, &out, 3, 5), KERV_INVALID_PARAM);
+    ExpectRefused([&](KHANDLE* r) { return ResizeDIB(nullptr, src.get(), r, 0, 5); });
+    ExpectRefused([&](KHANDLE* r) { return ResizeDIB(nullptr, nullptr, r, 3, 5); });
     EXPECT_GE(SweepAllocationFailures(src.get(), [&](KHANDLE* r) { return ResizeDIB(nullptr, src.get(), r, 20, 20); }), 1);
-    StoppingStatus stop(2);
-    LeakCheck leaks;
-    EXPECT_EQ(ResizeDIB(&stop.block, src.get(), &out, 20, 20), KERV_STOPPED);
-    EXPECT_EQ(out, nullptr);
+    const StatusOp enlarge = [&](StatusControlBlock* s, KHANDLE* r) {
+        return ResizeDIB(s, src.get(), r, 20, 20);
+    };
+    EXPECT_GE(SweepStops(src.get(), enlarge), 1);
 }
 
 TEST(InvertDIB, NegativeThroughPaletteOrPixels) {
@@ -85,13 +84,8 @@ TEST(InvertDIB, GreyscaleImageKeepsItsRampAndInvertsItsPixels) {
         DIBLock a(src.get()), b(out);
         for (int r = 0; r < 5; ++r) EXPECT_EQ(b.row(r)[13], a.row(r)[13]);
     }
-    // Stopped at the start, at a middle row and at the end: 100, nothing handed out.
-    for (int stopAt : {1, 3, 6}) {
-        StoppingStatus stop(stopAt);
-        KHANDLE r = nullptr;
-        EXPECT_EQ(InvertDIB(&stop.block, src.get(), &r), KERV_STOPPED) << stopAt;
-        EXPECT_EQ(r, nullptr);
-    }
+    // A stop at the start and at every row: 100, nothing handed out.
+    EXPECT_EQ(SweepStops(src.get(), BindSource(InvertDIB, src.get())), 6);
     EXPECT_GE(SweepAllocationFailures(src.get(), [&](KHANDLE* r) { return InvertDIB(nullptr, src.get(), r); }), 1);
 }
 
@@ -145,8 +139,7 @@ TEST(OrderedDither2, TwoColoursFromOneComponent) {
         KOwnedHandle owner(out);
         for (uint32_t c : Colors(out)) ASSERT_EQ(c, comp == 1 ? 0xFFFFFFu : 0u);
     }
-    KHANDLE out = nullptr;
-    EXPECT_EQ(OrderedDither2(nullptr, r, &out, 4), KERV_INVALID_PARAM);
+    ExpectRefused([&](KHANDLE* out) { return OrderedDither2(nullptr, r, out, 4); });
 }
 
 TEST(DepthConversions, IncreaseReduceGrey) {

@@ -15,34 +15,6 @@ namespace {
 
 const int kDepths[] = {1, 4, 8, 24};
 
-using Rows = std::vector<std::vector<uint32_t>>;
-
-// A DIB from rows of pixel values, top row first. NewDIB zero-fills, so the
-// padding of every row is zero.
-KHANDLE FromRows(int bits, const Rows& rows) {
-    KHANDLE h = nullptr;
-    const auto w = static_cast<uint16_t>(rows[0].size()), hh = static_cast<uint16_t>(rows.size());
-    EXPECT_EQ(NewDIB(&h, w, hh, static_cast<uint8_t>(bits), 0, 0, 0, 0, nullptr), 0);
-    for (size_t y = 0; y < rows.size(); ++y)
-        for (size_t x = 0; x < rows[y].size(); ++x)
-            SetPixel(h, int(x), int(y), rows[y][x]);
-    return h;
-}
-
-Rows PixelRows(KHANDLE h) {
-    int w = 0, hh = 0;
-    {
-        DIBLock d(h);
-        w = d.width();
-        hh = d.height();
-    }
-    Rows rows(static_cast<size_t>(hh), std::vector<uint32_t>(static_cast<size_t>(w)));
-    for (int y = 0; y < hh; ++y)
-        for (int x = 0; x < w; ++x)
-            rows[size_t(y)][size_t(x)] = PixelAt(h, x, y);
-    return rows;
-}
-
 BITMAPINFOHEADER Header(KHANDLE h) {
     DIBLock d(h);
     return *d.header();
@@ -76,26 +48,6 @@ uint32_t FillValue(int bits, uint32_t c0, uint32_t c1, uint8_t c2) {
     default:
         return c0 != 0 ? 1 : 0;
     }
-}
-
-// Every bit after the last pixel of every stored row, and every padding
-// byte, must be zero. Counts the offending bytes.
-int NonZeroTail(KHANDLE h) {
-    const std::vector<uint8_t> block = BlockBytes(h);
-    DIBLock d(h);
-    const size_t start = size_t(d.bits() - reinterpret_cast<const uint8_t*>(d.header()));
-    const uint64_t usedBits = uint64_t(d.width()) * uint64_t(d.bitCount());
-    const size_t fullBytes = size_t(usedBits / 8);
-    const int spare = int(usedBits % 8);
-    int bad = 0;
-    for (int r = 0; r < d.height(); ++r) {
-        const uint8_t* row = block.data() + start + size_t(r) * d.stride();
-        size_t i = fullBytes;
-        if (spare) bad += (row[i++] & (0xFF >> spare)) != 0;
-        for (; i < d.stride(); ++i)
-            bad += row[i] != 0;
-    }
-    return bad;
 }
 
 struct Margins {
@@ -137,7 +89,7 @@ void ExpectBordered(KHANDLE src, KHANDLE out, const Margins& m, uint32_t c0, uin
             wrong += got[size_t(y)][size_t(x)] != want;
         }
     EXPECT_EQ(wrong, 0) << "pixels, " << where;
-    EXPECT_EQ(NonZeroTail(out), 0) << "padding, " << where;
+    EXPECT_EQ(NonZeroPadding(out), 0) << "padding, " << where;
 }
 
 // ---- AddBorderDIB: hand-computed rows ----
@@ -239,7 +191,7 @@ TEST(AddBorder, ZeroMarginsGiveACopy) {
         KOwnedHandle noisy(MakeRandomDIB(13, 6, bits, 5));
         KOwnedHandle out(Bordered(noisy.get(), 0, 0, 0, 0, 1));
         EXPECT_EQ(ImageContent(out.get()), ImageContent(noisy.get())) << bits;
-        EXPECT_EQ(NonZeroTail(out.get()), 0) << bits;
+        EXPECT_EQ(NonZeroPadding(out.get()), 0) << bits;
         // A source with clean padding comes back byte for byte.
         KOwnedHandle clean(FromRows(bits, PixelRows(noisy.get())));
         KOwnedHandle copy(Bordered(clean.get(), 0, 0, 0, 0, 1));
@@ -330,18 +282,15 @@ TEST(AddBorderContract, InvalidParameters) {
     const auto before = BlockBytes(src.get());
     for (const Margins& m : {Margins{-1, 0, 0, 0}, Margins{0, -1, 0, 0}, Margins{0, 0, -1, 0},
                              Margins{0, 0, 0, -1}, Margins{-32768, -32768, -32768, -32768}}) {
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        const uint64_t allocations = KML_AllocationCount();
-        EXPECT_EQ(AddBorderDIB(nullptr, src.get(), &out, int16_t(m.top), int16_t(m.bottom),
-                               int16_t(m.right), int16_t(m.left), 0, 0, 0),
-                  101)
-            << Where(8, 8, 8, m);
-        EXPECT_EQ(out, nullptr);
-        EXPECT_EQ(KML_AllocationCount(), allocations);
+        ExpectRefused(
+            [&](KHANDLE* out) {
+                return AddBorderDIB(nullptr, src.get(), out, int16_t(m.top), int16_t(m.bottom),
+                                    int16_t(m.right), int16_t(m.left), 0, 0, 0);
+            },
+            101, Where(8, 8, 8, m));
     }
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(AddBorderDIB(nullptr, nullptr, &out, 1, 1, 1, 1, 0, 0, 0), 101);
-    EXPECT_EQ(out, nullptr);
+    ExpectRefused(
+        [](KHANDLE* out) { return AddBorderDIB(nullptr, nullptr, out, 1, 1, 1, 1, 0, 0, 0); });
     EXPECT_EQ(AddBorderDIB(nullptr, src.get(), nullptr, 1, 1, 1, 1, 0, 0, 0), 101);
 
     // Blocks that are not usable DIBs: compressed, a bad depth, too short.
@@ -350,11 +299,9 @@ TEST(AddBorderContract, InvalidParameters) {
     KOwnedHandle depth16(MakeRandomDIB(8, 8, 24, 1));
     DIBLock(depth16.get())->biBitCount = 16;
     KOwnedHandle tiny(KML_GlobalAlloc(KMEM_GHND, 20));
-    for (KHANDLE bad : {packed.get(), depth16.get(), tiny.get()}) {
-        out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(AddBorderDIB(nullptr, bad, &out, 1, 1, 1, 1, 0, 0, 0), 101);
-        EXPECT_EQ(out, nullptr);
-    }
+    for (KHANDLE bad : {packed.get(), depth16.get(), tiny.get()})
+        ExpectRefused(
+            [&](KHANDLE* out) { return AddBorderDIB(nullptr, bad, out, 1, 1, 1, 1, 0, 0, 0); });
     EXPECT_EQ(BlockBytes(src.get()), before);
 }
 
@@ -386,46 +333,33 @@ TEST(AddBorderContract, EveryAllocationFailureIsCleanedUp) {
 
 TEST(AddBorderContract, ProgressIsCoarse) {
     KOwnedHandle src(MakeRandomDIB(10, 10, 24, 3));
-    std::vector<std::pair<int, int>> seen;
-    StatusControlBlock block;
-    block.progress = [&](StatusControlBlock* s) {
-        seen.emplace_back(s->current, s->total);
-        return 0;
+    const StatusOp border = [&](StatusControlBlock* s, KHANDLE* out) {
+        return AddBorderDIB(s, src.get(), out, 1, 1, 1, 1, 0, 0, 0);
     };
-    KHANDLE out = nullptr;
-    ASSERT_EQ(AddBorderDIB(&block, src.get(), &out, 1, 1, 1, 1, 0, 0, 0), 0);
-    KOwnedHandle owner(out);
-    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{0, 100}, {25, 100}, {75, 100}, {100, 100}}));
+    EXPECT_EQ(RecordProgress(border), (Progress{{0, 100}, {25, 100}, {75, 100}, {100, 100}}));
 
     // The last call's answer is not consulted; no callback means no calls.
     StoppingStatus late(4);
-    ASSERT_EQ(AddBorderDIB(&late.block, src.get(), &out, 1, 1, 1, 1, 0, 0, 0), 0);
+    KHANDLE out = nullptr;
+    ASSERT_EQ(border(&late.block, &out), 0);
     KOwnedHandle owner2(out);
     EXPECT_EQ(late.calls, 4);
     StatusControlBlock silent;
-    ASSERT_EQ(AddBorderDIB(&silent, src.get(), &out, 1, 1, 1, 1, 0, 0, 0), 0);
+    ASSERT_EQ(border(&silent, &out), 0);
     KOwnedHandle owner3(out);
 }
 
+// Call 1 is the start (its answer is ignored), call 2 follows the top
+// margin, call 3 the image rows, call 4 is the end.
 TEST(AddBorderContract, StopAtEitherProgressPointKeepsNothing) {
-    // Call 1 is the start (its answer is ignored), call 2 follows the top
-    // margin, call 3 the image rows.
-    struct Case {
-        int stopAt, calls;
-    };
     for (int bits : kDepths) {
         KOwnedHandle src(MakeRandomDIB(9, 5, bits, 2));
-        const auto before = BlockBytes(src.get());
-        for (const Case& c : {Case{1, 2}, Case{2, 2}, Case{3, 3}}) {
-            LeakCheck leaks;
-            StoppingStatus stop(c.stopAt);
-            KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-            EXPECT_EQ(AddBorderDIB(&stop.block, src.get(), &out, 2, 2, 2, 2, 1, 0, 0), 100)
-                << bits << " bits, stop at call " << c.stopAt;
-            EXPECT_EQ(out, nullptr);
-            EXPECT_EQ(stop.calls, c.calls);
-            EXPECT_EQ(BlockBytes(src.get()), before);
-        }
+        EXPECT_EQ(SweepStops(src.get(),
+                             [&](StatusControlBlock* s, KHANDLE* out) {
+                                 return AddBorderDIB(s, src.get(), out, 2, 2, 2, 2, 1, 0, 0);
+                             }),
+                  3)
+            << bits << " bits";
     }
 }
 
@@ -478,13 +412,12 @@ TEST(Crop, MarginsLargerThanTheImageBothWaysFailBeforeAllocating) {
         };
         for (const Case& c : {Case{0, 5, 60, 5, 60, 0, 0}, Case{0, 9, 101, 0, 0, 0, 0},
                               Case{1, 0, 0, 0, 0, 9, 101}, Case{1, 0, 0, 0, 0, 32767, 32767}}) {
-            KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-            const uint64_t allocations = KML_AllocationCount();
-            EXPECT_EQ(Crop(src.get(), &out, c.fromCentre, c.left, c.top, c.right, c.bottom, c.width,
-                           c.height),
-                      -5026);
-            EXPECT_EQ(out, nullptr);
-            EXPECT_EQ(KML_AllocationCount(), allocations) << "nothing allocated";
+            ExpectRefused(
+                [&](KHANDLE* out) {
+                    return Crop(src.get(), out, c.fromCentre, c.left, c.top, c.right, c.bottom,
+                                c.width, c.height);
+                },
+                -5026);
         }
         EXPECT_EQ(BlockBytes(src.get()), before);
     }
@@ -648,15 +581,11 @@ TEST(Crop, SweepOfSmallAndNegativeValuesMatchesTheReference) {
 TEST(CropContract, InvalidParametersAndFailures) {
     LeakCheck leaks;
     KOwnedHandle src(MakeRandomDIB(10, 10, 8, 1));
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(Crop(nullptr, &out, 0, 1, 1, 1, 1, 0, 0), 101);
-    EXPECT_EQ(out, nullptr);
     EXPECT_EQ(Crop(src.get(), nullptr, 0, 1, 1, 1, 1, 0, 0), 101);
     KOwnedHandle packed(MakeRandomDIB(8, 8, 8, 1));
     DIBLock(packed.get())->biCompression = 1;
-    out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(Crop(packed.get(), &out, 0, 1, 1, 1, 1, 0, 0), 101);
-    EXPECT_EQ(out, nullptr);
+    for (KHANDLE bad : {KHANDLE{nullptr}, packed.get()})
+        ExpectRefused([&](KHANDLE* out) { return Crop(bad, out, 0, 1, 1, 1, 1, 0, 0); });
 
     for (int bits : kDepths) {
         KOwnedHandle img(MakeRandomDIB(13, 9, bits, 2));

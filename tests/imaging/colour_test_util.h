@@ -1,6 +1,5 @@
 // Shared by the colour-adjustment and tonal-operation tests: sources at every
-// depth, the where-a-change-applies rule written out as plain loops, and the
-// contract checks (failure sweep, stop at every progress point).
+// depth and the where-a-change-applies rule written out as plain loops.
 #pragma once
 
 #include "core/dib.h"
@@ -14,7 +13,6 @@
 #include <functional>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace colour_test {
@@ -70,20 +68,13 @@ inline std::string KindName(Kind k) {
 // entries with non-zero reserved bytes (which the operations must clear);
 // Grey8 gets the grey ramp.
 inline KHANDLE RandomSource(int w, int h, Kind kind, uint32_t seed) {
-    const int bits = BitsOf(kind);
-    KHANDLE s = AllocDIB(w, h, bits, bits == 24 ? 0 : 1u << bits);
+    KHANDLE s = MakeRandomPaletteDIB(w, h, BitsOf(kind), seed, kind == Kind::Grey8);
     if (!s) return nullptr;
     DIBLock d(s);
-    std::mt19937 rng(seed);
-    for (size_t i = 0; i < d->biSizeImage; ++i)
-        d.bits()[i] = uint8_t(rng());
-    for (uint32_t i = 0; i < d->biClrUsed; ++i) {
-        if (kind == Kind::Grey8)
-            d.palette()[i] = RGBQUAD{uint8_t(i), uint8_t(i), uint8_t(i), 0};
-        else
-            d.palette()[i] =
-                RGBQUAD{uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), uint8_t(1 + rng() % 255)};
-    }
+    std::mt19937 rng(~seed);
+    if (kind != Kind::Grey8)
+        for (uint32_t i = 0; i < d->biClrUsed; ++i)
+            d.palette()[i].rgbReserved = uint8_t(1 + rng() % 255);
     d->biXPelsPerMeter = 2835;
     d->biYPelsPerMeter = 1417;
     return s;
@@ -177,46 +168,7 @@ inline std::string FirstDifference(const std::vector<uint8_t>& got,
     return "";
 }
 
-// Runs an operation that succeeds; the result (owned) or null.
-using Op = std::function<KervErrorCode(StatusControlBlock*, KHANDLE, KHANDLE*)>;
-
-// (current, total) at every progress call of a successful run.
-inline std::vector<std::pair<int, int>> ProgressCalls(const Op& op, KHANDLE src) {
-    std::vector<std::pair<int, int>> calls;
-    StatusControlBlock block;
-    block.progress = [&](StatusControlBlock* s) {
-        calls.emplace_back(s->current, s->total);
-        return 0;
-    };
-    KHANDLE out = nullptr;
-    EXPECT_EQ(op(&block, src, &out), 0);
-    KOwnedHandle owner(out);
-    return calls;
-}
-
-// A stop asked at any call but the last returns 100 with nothing kept and
-// the source unchanged; a stop asked only at the last call (whose answer is
-// not consulted) changes nothing.
-inline void ExpectStopsAtEveryPoint(const Op& op, KHANDLE src) {
-    const auto before = BlockBytes(src);
-    const size_t calls = ProgressCalls(op, src).size();
-    ASSERT_GE(calls, 3u);
-    for (size_t k = 1; k <= calls; ++k) {
-        LeakCheck leaks;
-        StoppingStatus stop{int(k)};
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        const KervErrorCode rc = op(&stop.block, src, &out);
-        KOwnedHandle owner(out);
-        if (k < calls) {
-            EXPECT_EQ(rc, 100) << "stop at call " << k << " of " << calls;
-            EXPECT_EQ(out, nullptr) << "stop at call " << k;
-            EXPECT_LT(stop.calls, int(calls)) << "stopped before the end, at call " << k;
-        } else {
-            EXPECT_EQ(rc, 0) << "stop only at the last call";
-        }
-    }
-    EXPECT_EQ(BlockBytes(src), before) << "the source was changed";
-}
+using Op = SourceOp;
 
 // Holds the vector kernels to their 4-lane build while in scope (the 8-lane
 // build runs otherwise, where the processor has it).

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -113,7 +112,7 @@ inline void ExpectHeaderLike(KHANDLE src, KHANDLE out, int w, int h) {
     EXPECT_EQ(std::memcmp(s.palette(), o.palette(), DIBPaletteBytes(s.header())), 0);
 }
 
-using Op = std::function<KervErrorCode(StatusControlBlock*, KHANDLE, KHANDLE*)>;
+using Op = SourceOp;
 
 // Progress reports `units` units; every failure path leaves nothing behind
 // and the source as it was.
@@ -122,42 +121,11 @@ inline void ExpectContract(const Op& op, int w, int h, int units) {
         SCOPED_TRACE(std::to_string(bits) + " bits");
         KOwnedHandle src(Random(w, h, bits, 99));
         const std::vector<uint8_t> before = BlockBytes(src.get());
-        EXPECT_GT(SweepAllocationFailures(src.get(),
-                                          [&](KHANDLE* o) { return op(nullptr, src.get(), o); }),
+        const StatusOp bound = BindSource(op, src.get());
+        EXPECT_GT(SweepAllocationFailures(src.get(), [&](KHANDLE* o) { return bound(nullptr, o); }),
                   0);
-
-        // The reports: 0 of 100, then each unit, then the end.
-        std::vector<std::pair<int, int>> seen;
-        StatusControlBlock block;
-        block.progress = [&](StatusControlBlock* s) {
-            seen.emplace_back(s->current, s->total);
-            return 0;
-        };
-        KHANDLE out = nullptr;
-        ASSERT_EQ(op(&block, src.get(), &out), 0);
-        KML_GlobalFree(out);
-        std::vector<std::pair<int, int>> want{{0, 100}};
-        for (int i = 0; i < units; ++i)
-            want.emplace_back(i, units);
-        want.emplace_back(units, units);
-        EXPECT_EQ(seen, want);
-
-        // A stop at any unit: 100, nothing kept. The start and end answers
-        // are not consulted.
-        for (int call = 1; call <= units + 2; ++call) {
-            LeakCheck leaks;
-            StoppingStatus stop(call);
-            KHANDLE o = reinterpret_cast<KHANDLE>(uintptr_t{1});
-            const KervErrorCode rc = op(&stop.block, src.get(), &o);
-            if (call == units + 2) {
-                EXPECT_EQ(rc, 0);
-                KML_GlobalFree(o);
-                continue;
-            }
-            EXPECT_EQ(rc, 100) << "stop at call " << call;
-            EXPECT_EQ(o, nullptr);
-            EXPECT_EQ(stop.calls, std::max(call, 2));
-        }
+        EXPECT_EQ(RecordProgress(bound), UnitProgress(units));
+        EXPECT_EQ(SweepStops(src.get(), bound), units + 1);
         EXPECT_EQ(BlockBytes(src.get()), before);
     }
 }
@@ -168,19 +136,11 @@ inline void ExpectRefusals(const Op& op) {
     LeakCheck leaks;
     KOwnedHandle good(Random(9, 9, 24, 1));
     EXPECT_EQ(op(nullptr, good.get(), nullptr), 101);
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(op(nullptr, nullptr, &out), 101);
-    EXPECT_EQ(out, nullptr);
     KOwnedHandle one(MakeRandomDIB(9, 9, 1, 1)), four(MakeRandomDIB(9, 9, 4, 1)),
         packed(Random(9, 9, 8, 1));
     DIBLock(packed.get())->biCompression = 1;
-    for (KHANDLE bad : {one.get(), four.get(), packed.get()}) {
-        const uint64_t allocations = KML_AllocationCount();
-        out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(op(nullptr, bad, &out), 101);
-        EXPECT_EQ(out, nullptr);
-        EXPECT_EQ(KML_AllocationCount(), allocations);
-    }
+    for (KHANDLE bad : {KHANDLE{nullptr}, one.get(), four.get(), packed.get()})
+        ExpectRefused([&](KHANDLE* out) { return op(nullptr, bad, out); });
 }
 
 // "24bit_33x17" and the like, for case names.

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 using namespace brellix::test;
 
 namespace {
@@ -130,22 +128,19 @@ TEST(IncreaseDepth, IndexBeyondTheTableBecomesBlack) {
 TEST(IncreaseDepth, RefusesBadArguments) {
     LeakCheck leaks;
     KHANDLE eight = Source(8), full = Source(24), four = Source(4);
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(IncreaseDepthDIB(nullptr, nullptr, &out, 24), KERV_INVALID_PARAM);
-    EXPECT_EQ(out, nullptr);
+    ExpectRefused([](KHANDLE* out) { return IncreaseDepthDIB(nullptr, nullptr, out, 24); });
     EXPECT_EQ(IncreaseDepthDIB(nullptr, eight, nullptr, 24), KERV_INVALID_PARAM);
     const struct {
         KHANDLE src;
         int target;
     } bad[] = {{eight, 8}, {eight, 4}, {eight, 16}, {eight, 1}, {eight, 0}, {four, 4},
                {four, 1}, {full, 24}, {full, 8}, {full, 32}};
-    for (const auto& b : bad) {
-        out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(IncreaseDepthDIB(nullptr, b.src, &out, static_cast<uint16_t>(b.target)),
-                  KERV_INVALID_PARAM)
-            << b.target;
-        EXPECT_EQ(out, nullptr);
-    }
+    for (const auto& b : bad)
+        ExpectRefused(
+            [&](KHANDLE* out) {
+                return IncreaseDepthDIB(nullptr, b.src, out, static_cast<uint16_t>(b.target));
+            },
+            KERV_INVALID_PARAM, std::to_string(b.target));
     KML_GlobalFree(eight);
     KML_GlobalFree(full);
     KML_GlobalFree(four);
@@ -154,33 +149,15 @@ TEST(IncreaseDepth, RefusesBadArguments) {
 TEST(IncreaseDepth, ReportsRowsAndStops) {
     LeakCheck leaks;
     KHANDLE src = Source(4, 9, 6);
-    StatusControlBlock status;
-    std::vector<int> seen;
-    status.progress = [&](StatusControlBlock* s) {
-        seen.push_back(s->current * 1000 + s->total);
-        return 0;
-    };
-    KHANDLE out = nullptr;
-    ASSERT_EQ(IncreaseDepthDIB(&status, src, &out, 8), 0);
     // 0 of 100, then rows 0..5 of 6, then 6 of 6.
-    const std::vector<int> expected = {100, 6, 1006, 2006, 3006, 4006, 5006, 6006};
-    EXPECT_EQ(seen, expected);
-    KML_GlobalFree(out);
-
+    const auto to = [src](int bits) -> StatusOp {
+        return [src, bits](StatusControlBlock* s, KHANDLE* out) {
+            return IncreaseDepthDIB(s, src, out, uint16_t(bits));
+        };
+    };
+    EXPECT_EQ(RecordProgress(to(8)), UnitProgress(6));
     // Calls: 1 the start (not consulted alone), 2..7 the rows, 8 the end.
-    for (int stopAt = 1; stopAt <= 8; ++stopAt) {
-        StoppingStatus stop(stopAt);
-        out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        const KervErrorCode rc = IncreaseDepthDIB(&stop.block, src, &out, 24);
-        if (stopAt == 8) {
-            EXPECT_EQ(rc, 0);
-            KML_GlobalFree(out);
-        } else {
-            EXPECT_EQ(rc, KERV_STOPPED) << stopAt;
-            EXPECT_EQ(out, nullptr);
-            EXPECT_EQ(stop.calls, std::max(stopAt, 2));
-        }
-    }
+    EXPECT_EQ(SweepStops(src, to(24)), 7);
     KML_GlobalFree(src);
 }
 

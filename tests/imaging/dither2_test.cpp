@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -101,31 +100,17 @@ std::vector<int> Reference(Levels l, int kernel) {
 }
 
 std::vector<int> BitsOf(KHANDLE h) {
-    int w = 0, ht = 0;
-    {
-        DIBLock d(h);
-        w = d.width(), ht = d.height();
-    }
     std::vector<int> out;
-    for (int y = 0; y < ht; ++y)
-        for (int x = 0; x < w; ++x)
-            out.push_back(int(PixelAt(h, x, y)));
+    for (const auto& row : PixelRows(h))
+        out.insert(out.end(), row.begin(), row.end());
     return out;
 }
 
 // Random pixels; palette sources a random table (grey ramp for kGrey).
 constexpr int kGrey = 0;
 KHANDLE Source(int w, int h, int bits, uint32_t seed) {
-    const bool grey = bits == kGrey;
-    if (grey) bits = 8;
-    KHANDLE s = AllocDIB(w, h, bits, bits == 24 ? 0 : 1u << bits);
+    KHANDLE s = MakeRandomPaletteDIB(w, h, bits == kGrey ? 8 : bits, seed, bits == kGrey);
     DIBLock d(s);
-    std::mt19937 rng(seed);
-    for (size_t i = 0; i < d->biSizeImage; ++i)
-        d.bits()[i] = uint8_t(rng());
-    for (uint32_t i = 0; i < d->biClrUsed; ++i)
-        d.palette()[i] = grey ? RGBQUAD{uint8_t(i), uint8_t(i), uint8_t(i), 0}
-                              : RGBQUAD{uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), 0};
     d->biXPelsPerMeter = 3780;
     d->biYPelsPerMeter = 2835;
     return s;
@@ -268,39 +253,33 @@ TEST(TwoColorContract, RefusesBadArgumentsWithTheSlotCleared) {
         {"kernel 4", rgb.get(), 4, 0},
         {"component 4", rgb.get(), 1, 4},
     };
-    for (const auto& c : kCases) {
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(DitherTo2Colors(nullptr, c.src, &out, uint8_t(c.kernel), uint8_t(c.component), 0),
-                  KERV_INVALID_PARAM)
-            << c.what;
-        EXPECT_EQ(out, nullptr) << c.what;
-    }
+    for (const auto& c : kCases)
+        ExpectRefused(
+            [&](KHANDLE* out) {
+                return DitherTo2Colors(nullptr, c.src, out, uint8_t(c.kernel), uint8_t(c.component),
+                                       0);
+            },
+            KERV_INVALID_PARAM, c.what);
     EXPECT_EQ(DitherTo2Colors(nullptr, rgb.get(), nullptr, 1, 0, 0), KERV_INVALID_PARAM);
 }
 
 TEST(TwoColorContract, FailuresAndStopsFreeEverything) {
     for (int bits : {24, 8, 4}) {
         KOwnedHandle src(Source(11, 6, bits, 2));
-        const std::vector<uint8_t> before = BlockBytes(src.get());
         for (int kernel = 0; kernel < 4; ++kernel) {
             const int points = SweepAllocationFailures(src.get(), [&](KHANDLE* out) {
                 return DitherTo2Colors(nullptr, src.get(), out, uint8_t(kernel), 0, 1);
             });
             EXPECT_GE(points, 2) << bits << " bits";
             // Calls: the start (answer not asked for), six rows, the end.
-            for (int stopAt = 1; stopAt <= 8; ++stopAt) {
-                LeakCheck leaks;
-                StoppingStatus stop(stopAt);
-                KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-                const KervErrorCode rc =
-                    DitherTo2Colors(&stop.block, src.get(), &out, uint8_t(kernel), 2, 0);
-                KOwnedHandle own(out);
-                EXPECT_EQ(rc, stopAt <= 7 ? KERV_STOPPED : 0) << bits << " bits, stop " << stopAt;
-                EXPECT_EQ(out == nullptr, stopAt <= 7);
-                EXPECT_EQ(stop.calls, std::max(stopAt, 2));
-            }
+            EXPECT_EQ(SweepStops(src.get(),
+                                 [&](StatusControlBlock* s, KHANDLE* out) {
+                                     return DitherTo2Colors(s, src.get(), out, uint8_t(kernel), 2,
+                                                            0);
+                                 }),
+                      7)
+                << bits << " bits, kernel " << kernel;
         }
-        EXPECT_EQ(BlockBytes(src.get()), before);
     }
 }
 

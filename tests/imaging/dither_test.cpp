@@ -44,15 +44,9 @@ std::vector<BGR> ColoursOf(KHANDLE h) {
 }
 
 std::vector<int> IndexesOf(KHANDLE h) {
-    int w = 0, ht = 0;
-    {
-        DIBLock d(h);
-        w = d.width(), ht = d.height();
-    }
     std::vector<int> out;
-    for (int y = 0; y < ht; ++y)
-        for (int x = 0; x < w; ++x)
-            out.push_back(int(PixelAt(h, x, y)));
+    for (const auto& row : PixelRows(h))
+        out.insert(out.end(), row.begin(), row.end());
     return out;
 }
 
@@ -146,16 +140,8 @@ std::vector<int> Reference(const std::vector<BGR>& px, int w, int h, int targetB
 // the grey ramp when `bits` is kGrey (8 bits).
 constexpr int kGrey = 0;
 KHANDLE Source(int w, int h, int bits, uint32_t seed) {
-    const bool grey = bits == kGrey;
-    if (grey) bits = 8;
-    KHANDLE s = AllocDIB(w, h, bits, bits == 24 ? 0 : 1u << bits);
+    KHANDLE s = MakeRandomPaletteDIB(w, h, bits == kGrey ? 8 : bits, seed, bits == kGrey);
     DIBLock d(s);
-    std::mt19937 rng(seed);
-    for (size_t i = 0; i < d->biSizeImage; ++i)
-        d.bits()[i] = uint8_t(rng());
-    for (uint32_t i = 0; i < d->biClrUsed; ++i)
-        d.palette()[i] = grey ? RGBQUAD{uint8_t(i), uint8_t(i), uint8_t(i), 0}
-                              : RGBQUAD{uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), 0};
     d->biXPelsPerMeter = 2835;
     return s;
 }
@@ -591,11 +577,14 @@ TEST(DitherContract, RefusesBadArgumentsWithTheSlotCleared) {
         {"exact: count 0", {"", Op::Exact, 8, 2, 0, true, 0, 100}, rgb.get(), pal.data()},
         {"exact: 1 bit", {"", Op::Exact, 8, 2, 0, true, 256, 100}, mono.get(), pal.data()},
     };
-    for (const auto& c : kCases) {
-        Outcome r = Reduce(c.c, c.src, c.palette);
-        EXPECT_EQ(r.rc, KERV_INVALID_PARAM) << c.what;
-        EXPECT_EQ(r.out.get(), nullptr) << c.what;
-    }
+    for (const auto& c : kCases)
+        ExpectRefused(
+            [&](KHANDLE* out) {
+                Outcome r = Reduce(c.c, c.src, c.palette);
+                *out = r.out.release();
+                return r.rc;
+            },
+            KERV_INVALID_PARAM, c.what);
     EXPECT_EQ(DitherToPalette(nullptr, rgb.get(), nullptr, 8, pal.data(), 0, 0, 256),
               KERV_INVALID_PARAM);
     EXPECT_EQ(DitherDIB(nullptr, rgb.get(), nullptr, 8, nullptr, 0, 0, 256, 100),
@@ -629,18 +618,15 @@ TEST_P(DitherFailures, FreeEverythingAndLeaveTheSource) {
             EXPECT_EQ(KML_LiveBlockCount(), live);
         }
         ReleaseDitherCache();
-        const std::vector<uint8_t> before = BlockBytes(src.get());
-        for (int stopAt = 1; stopAt <= 7; ++stopAt) {
-            LeakCheck leaks;
-            StoppingStatus stop(stopAt);
-            Outcome r = Reduce(c, src.get(), pal.data(), &stop.block);
-            EXPECT_EQ(r.rc, stopAt <= 6 ? KERV_STOPPED : 0) << bits << " bits, stop " << stopAt;
-            EXPECT_EQ(r.out.get() == nullptr, stopAt <= 6);
-            EXPECT_EQ(stop.calls, std::max(stopAt, 2)) << "the first answer is not asked for";
-            r.out.reset();
-            ReleaseDitherCache();
-        }
-        EXPECT_EQ(BlockBytes(src.get()), before);
+        EXPECT_EQ(SweepStops(src.get(),
+                             [&](StatusControlBlock* s, KHANDLE* out) {
+                                 Outcome r = Reduce(c, src.get(), pal.data(), s);
+                                 *out = r.out.release();
+                                 ReleaseDitherCache();
+                                 return r.rc;
+                             }),
+                  6)
+            << bits << " bits";
     }
 }
 
@@ -659,16 +645,13 @@ INSTANTIATE_TEST_SUITE_P(Dither, DitherFailures, ::testing::ValuesIn(kFailureCas
 TEST(DitherContract, ProgressCountsRowsFromZero) {
     LeakCheck leaks;
     KOwnedHandle src(Source(6, 4, 24, 4));
-    std::vector<std::pair<int, int>> calls;
-    StatusControlBlock status;
-    status.progress = [&](StatusControlBlock* s) {
-        calls.emplace_back(s->current, s->total);
-        return 0;
-    };
-    Outcome r = Reduce({"", Op::Exact, 8, 2, 0, false, 256, 100}, src.get(), nullptr, &status);
-    ASSERT_EQ(r.rc, 0);
-    EXPECT_EQ(calls,
-              (std::vector<std::pair<int, int>>{{0, 100}, {0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}}));
+    EXPECT_EQ(
+        RecordProgress([&](StatusControlBlock* s, KHANDLE* out) {
+            Outcome r = Reduce({"", Op::Exact, 8, 2, 0, false, 256, 100}, src.get(), nullptr, s);
+            *out = r.out.release();
+            return r.rc;
+        }),
+        UnitProgress(4));
 }
 
 } // namespace
@@ -730,9 +713,9 @@ TEST(OptimizedDither, RefusesWhatDoesNotFit) {
                  {"a 3-bit target", full.get(), 8, 3, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(OptimizedDitherDIB(nullptr, c.source, &out, c.colours, 2, c.target, c.windows, 100),
-                  KERV_INVALID_PARAM);
-        EXPECT_EQ(out, nullptr);
+        ExpectRefused([&](KHANDLE* out) {
+            return OptimizedDitherDIB(nullptr, c.source, out, c.colours, 2, c.target, c.windows,
+                                      100);
+        });
     }
 }

@@ -52,28 +52,6 @@ std::vector<uint8_t> Reference(KHANDLE src, int bw, int bh) {
     return block;
 }
 
-// A DIB from rows of values, top row first (packed 0xRRGGBB for 24 bits).
-KHANDLE FromRows(int bits, const std::vector<std::vector<uint32_t>>& rows) {
-    KHANDLE h = nullptr;
-    EXPECT_EQ(NewDIB(&h, uint16_t(rows[0].size()), uint16_t(rows.size()), uint8_t(bits), bits == 8,
-                     0, 0, 0, nullptr),
-              0);
-    for (size_t y = 0; y < rows.size(); ++y)
-        for (size_t x = 0; x < rows[y].size(); ++x)
-            SetPixel(h, int(x), int(y), rows[y][x]);
-    return h;
-}
-
-std::vector<std::vector<uint32_t>> Rows(KHANDLE h) {
-    DIBLock d(h);
-    std::vector<std::vector<uint32_t>> rows(size_t(d.height()),
-                                            std::vector<uint32_t>(size_t(d.width())));
-    for (int y = 0; y < d.height(); ++y)
-        for (int x = 0; x < d.width(); ++x)
-            rows[size_t(y)][size_t(x)] = PixelAt(h, x, y);
-    return rows;
-}
-
 // ---- Against the reference ----
 
 struct RandomCase {
@@ -189,7 +167,7 @@ TEST(MosaicCopies, OnePixelImageWithAnyBlock) {
 struct PictureCase {
     std::string name;
     int bits, bw, bh;
-    std::vector<std::vector<uint32_t>> in, want;
+    Rows in, want;
 };
 
 void PrintTo(const PictureCase& c, std::ostream* os) {
@@ -200,10 +178,10 @@ class MosaicPictures : public testing::TestWithParam<PictureCase> {};
 
 TEST_P(MosaicPictures, GiveTheHandComputedValues) {
     const PictureCase& c = GetParam();
-    KOwnedHandle src(FromRows(c.bits, c.in));
+    KOwnedHandle src(FromRows(c.bits, c.in, c.bits == 8));
     KOwnedHandle out(Mosaic(src.get(), c.bw, c.bh));
     ASSERT_NE(out.get(), nullptr);
-    EXPECT_EQ(Rows(out.get()), c.want);
+    EXPECT_EQ(PixelRows(out.get()), c.want);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -259,14 +237,10 @@ TEST(MosaicArguments, RefusedWithTheSlotCleared) {
          {Case{"null source", nullptr, nullptr, 2, 2}, Case{"a mask", grey.get(), grey.get(), 2, 2},
           Case{"negative width", grey.get(), nullptr, -1, 2},
           Case{"negative height", grey.get(), nullptr, 2, -32768},
-          Case{"1 bit", one.get(), nullptr, 2, 2}, Case{"4 bits", four.get(), nullptr, 2, 2}}) {
-        const uint64_t allocations = KML_AllocationCount();
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(MosaicDIB(nullptr, c.src, c.mask, &out, c.bw, c.bh), KERV_INVALID_PARAM)
-            << c.name;
-        EXPECT_EQ(out, nullptr) << c.name;
-        EXPECT_EQ(KML_AllocationCount(), allocations) << c.name << ": nothing allocated";
-    }
+          Case{"1 bit", one.get(), nullptr, 2, 2}, Case{"4 bits", four.get(), nullptr, 2, 2}})
+        ExpectRefused(
+            [&](KHANDLE* out) { return MosaicDIB(nullptr, c.src, c.mask, out, c.bw, c.bh); },
+            KERV_INVALID_PARAM, c.name);
     EXPECT_EQ(MosaicDIB(nullptr, grey.get(), nullptr, nullptr, 2, 2), KERV_INVALID_PARAM);
 }
 
@@ -290,44 +264,27 @@ TEST_P(MosaicContract, EveryAllocationFailureFreesEverything) {
 TEST_P(MosaicContract, ProgressCountsFromTheTopOfEachBand) {
     const int bits = GetParam();
     KOwnedHandle src(MakeRandomDIB(6, 10, bits, 6, bits == 8));
-    std::vector<std::pair<int, int>> calls;
-    StatusControlBlock status;
-    status.progress = [&calls](StatusControlBlock* s) {
-        calls.emplace_back(s->current, s->total);
-        return 0;
-    };
-    KHANDLE out = nullptr;
-    ASSERT_EQ(MosaicDIB(&status, src.get(), nullptr, &out, 3, 4), KERV_OK);
-    KML_GlobalFree(out);
-    const std::vector<std::pair<int, int>> want = {{0, 100}, {1, 10}, {5, 10}, {9, 10}, {10, 10}};
-    EXPECT_EQ(calls, want);
-
-    calls.clear();
-    ASSERT_EQ(MosaicDIB(&status, src.get(), nullptr, &out, 0, 4), KERV_OK);
-    KML_GlobalFree(out);
-    const std::vector<std::pair<int, int>> copy = {{0, 100}, {100, 100}};
-    EXPECT_EQ(calls, copy);
+    const Progress want = {{0, 100}, {1, 10}, {5, 10}, {9, 10}, {10, 10}};
+    EXPECT_EQ(RecordProgress([&](StatusControlBlock* s, KHANDLE* out) {
+                  return MosaicDIB(s, src.get(), nullptr, out, 3, 4);
+              }),
+              want);
+    const Progress copy = {{0, 100}, {100, 100}};
+    EXPECT_EQ(RecordProgress([&](StatusControlBlock* s, KHANDLE* out) {
+                  return MosaicDIB(s, src.get(), nullptr, out, 0, 4);
+              }),
+              copy);
 }
 
 TEST_P(MosaicContract, StopAtEveryBandLeavesNothing) {
     const int bits = GetParam();
     KOwnedHandle src(MakeRandomDIB(6, 10, bits, 6, bits == 8));
-    const std::vector<uint8_t> before = BlockBytes(src.get());
     const int bands = 3;
-    for (int k = 1; k <= bands + 2; ++k) {
-        LeakCheck leaks;
-        StoppingStatus stop(k);
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        const KervErrorCode rc = MosaicDIB(&stop.block, src.get(), nullptr, &out, 3, 4);
-        if (k <= bands + 1) {
-            EXPECT_EQ(rc, KERV_STOPPED) << k;
-            EXPECT_EQ(out, nullptr) << k;
-        } else {
-            EXPECT_EQ(rc, KERV_OK) << k;
-            KML_GlobalFree(out);
-        }
-        EXPECT_EQ(BlockBytes(src.get()), before) << k;
-    }
+    EXPECT_EQ(SweepStops(src.get(),
+                         [&](StatusControlBlock* s, KHANDLE* out) {
+                             return MosaicDIB(s, src.get(), nullptr, out, 3, 4);
+                         }),
+              bands + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, MosaicContract, testing::Values(8, 24),

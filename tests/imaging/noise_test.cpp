@@ -248,14 +248,10 @@ TEST(NoiseArguments, RefuseOutOfRangeValuesWithTheSlotCleared) {
           Case{"amount 101", grey.get(), kUniform, 101},
           Case{"amount 0xFFFF (-1 in 16 bits)", grey.get(), kUniform, 0xFFFF},
           Case{"amount 0x8000", grey.get(), kUniform, 0x8000},
-          Case{"1 bit", one.get(), kUniform, 10}, Case{"4 bits", four.get(), kRandom, 10}}) {
-        const uint64_t allocations = KML_AllocationCount();
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(AddNoiseDIB(nullptr, c.src, &out, c.type, c.amount), KERV_INVALID_PARAM)
-            << c.name;
-        EXPECT_EQ(out, nullptr) << c.name;
-        EXPECT_EQ(KML_AllocationCount(), allocations) << c.name << ": nothing allocated";
-    }
+          Case{"1 bit", one.get(), kUniform, 10}, Case{"4 bits", four.get(), kRandom, 10}})
+        ExpectRefused(
+            [&](KHANDLE* out) { return AddNoiseDIB(nullptr, c.src, out, c.type, c.amount); },
+            KERV_INVALID_PARAM, c.name);
     EXPECT_EQ(AddNoiseDIB(nullptr, grey.get(), nullptr, kUniform, 10), KERV_INVALID_PARAM);
 }
 
@@ -298,37 +294,20 @@ TEST_P(NoiseContract, StopAtEveryRowLeavesNothing) {
     const auto [type, bits] = GetParam();
     const int height = 5;
     KOwnedHandle src(MakeRandomDIB(6, height, bits, 4, bits == 8));
-    const std::vector<uint8_t> before = BlockBytes(src.get());
-    for (int k = 1; k <= height + 2; ++k) {
-        LeakCheck leaks;
-        StoppingStatus stop(k);
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        const KervErrorCode rc = AddNoiseDIB(&stop.block, src.get(), &out, type, 70);
-        if (k <= height + 1) {
-            EXPECT_EQ(rc, KERV_STOPPED) << k;
-            EXPECT_EQ(out, nullptr) << k;
-        } else {
-            EXPECT_EQ(rc, KERV_OK) << k;
-            KML_GlobalFree(out);
-        }
-        EXPECT_EQ(BlockBytes(src.get()), before) << k;
-    }
+    EXPECT_EQ(SweepStops(src.get(),
+                         [&](StatusControlBlock* s, KHANDLE* out) {
+                             return AddNoiseDIB(s, src.get(), out, type, 70);
+                         }),
+              height + 1);
 }
 
 TEST_P(NoiseContract, ProgressCountsStoredRows) {
     const auto [type, bits] = GetParam();
     KOwnedHandle src(MakeRandomDIB(5, 3, bits, 6, bits == 8));
-    std::vector<std::pair<int, int>> calls;
-    StatusControlBlock status;
-    status.progress = [&calls](StatusControlBlock* s) {
-        calls.emplace_back(s->current, s->total);
-        return 0;
-    };
-    KHANDLE out = nullptr;
-    ASSERT_EQ(AddNoiseDIB(&status, src.get(), &out, type, 20), KERV_OK);
-    KML_GlobalFree(out);
-    const std::vector<std::pair<int, int>> want = {{0, 100}, {0, 3}, {1, 3}, {2, 3}, {3, 3}};
-    EXPECT_EQ(calls, want);
+    EXPECT_EQ(RecordProgress([&](StatusControlBlock* s, KHANDLE* out) {
+                  return AddNoiseDIB(s, src.get(), out, type, 20);
+              }),
+              UnitProgress(3));
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, NoiseContract,

@@ -343,21 +343,16 @@ INSTANTIATE_TEST_SUITE_P(SizesDepthsTolerances, ReplaceColorReference,
 TEST(ReplaceColorContract, RefusesMissingHandlesAndToleranceOutOfRange) {
     LeakCheck leaks;
     KOwnedHandle src(MakeRandomDIB(5, 5, 24, 1));
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(ReplaceColorDIB(nullptr, &out, 0, 0, 0), 101);
-    EXPECT_EQ(out, nullptr);
     EXPECT_EQ(ReplaceColorDIB(src.get(), nullptr, 0, 0, 0), 101);
-    for (int percent : {-1, 101, 32767, -32768}) {
-        out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(ReplaceColorDIB(src.get(), &out, 0, 0, int16_t(percent)), 101) << percent;
-        EXPECT_EQ(out, nullptr);
-    }
+    for (int percent : {-1, 101, 32767, -32768})
+        ExpectRefused(
+            [&](KHANDLE* out) { return ReplaceColorDIB(src.get(), out, 0, 0, int16_t(percent)); },
+            101, std::to_string(percent));
     KOwnedHandle packed(MakeRandomDIB(5, 5, 8, 1));
     DIBLock(packed.get())->biCompression = 1;
-    EXPECT_EQ(ReplaceColorDIB(packed.get(), &out, 0, 0, 0), 101);
     KOwnedHandle tiny(KML_GlobalAlloc(KMEM_GHND, 20));
-    EXPECT_EQ(ReplaceColorDIB(tiny.get(), &out, 0, 0, 0), 101);
-    EXPECT_EQ(out, nullptr);
+    for (KHANDLE bad : {KHANDLE{nullptr}, packed.get(), tiny.get()})
+        ExpectRefused([&](KHANDLE* out) { return ReplaceColorDIB(bad, out, 0, 0, 0); });
 }
 
 TEST(ReplaceColorContract, EveryAllocationFailureIsCleanedUp) {
@@ -661,13 +656,11 @@ TEST_P(OverlayRefuses, WithInvalidParameterAndNothingAllocated) {
     LeakCheck leaks;
     KOwnedHandle img(MakeRandomDIB(9, 9, 24, 1));
     KOwnedHandle mark(MakeRandomDIB(3, 3, c.markBits, 2));
-    const uint64_t allocations = KML_AllocationCount();
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(OverlayWatermark(nullptr, img.get(), &out, 50, 50, uint8_t(c.opacity),
-                               c.nullMark ? nullptr : mark.get(), 0, 0, 0, int16_t(c.tolerance), 1),
-              101);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(KML_AllocationCount(), allocations);
+    ExpectRefused([&](KHANDLE* out) {
+        return OverlayWatermark(nullptr, img.get(), out, 50, 50, uint8_t(c.opacity),
+                                c.nullMark ? nullptr : mark.get(), 0, 0, 0, int16_t(c.tolerance),
+                                1);
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Parameters, OverlayRefuses,
@@ -684,15 +677,18 @@ TEST(OverlayContract, NullHandlesAndUnusableBlocks) {
     LeakCheck leaks;
     KOwnedHandle img(MakeRandomDIB(9, 9, 24, 1));
     KOwnedHandle mark(MakeRandomDIB(3, 3, 24, 2));
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(Overlay(nullptr, &out, 50, 50, kOpaque, mark.get()), 101);
-    EXPECT_EQ(out, nullptr);
     EXPECT_EQ(Overlay(img.get(), nullptr, 50, 50, kOpaque, mark.get()), 101);
     KOwnedHandle packed(MakeRandomDIB(3, 3, 24, 1));
     DIBLock(packed.get())->biCompression = 1;
-    EXPECT_EQ(Overlay(img.get(), &out, 50, 50, kOpaque, packed.get()), 101);
-    EXPECT_EQ(Overlay(packed.get(), &out, 50, 50, kOpaque, mark.get()), 101);
-    EXPECT_EQ(out, nullptr);
+    struct Case {
+        const char* name;
+        KHANDLE image, mark;
+    };
+    for (const Case& c : {Case{"no image", nullptr, mark.get()},
+                          Case{"compressed watermark", img.get(), packed.get()},
+                          Case{"compressed image", packed.get(), mark.get()}})
+        ExpectRefused([&](KHANDLE* out) { return Overlay(c.image, out, 50, 50, kOpaque, c.mark); },
+                      101, c.name);
 }
 
 TEST(OverlayContract, EveryAllocationFailureIsCleanedUp) {
@@ -717,47 +713,25 @@ TEST(OverlayContract, ProgressCountsTheRowsDrawn) {
     for (int imageH : {3, 9}) {
         KOwnedHandle img(MakeRandomDIB(8, imageH, 24, 1));
         KOwnedHandle mark(MakeRandomDIB(4, 5, 24, 2));
-        std::vector<std::pair<int, int>> seen;
-        StatusControlBlock block;
-        block.progress = [&](StatusControlBlock* s) {
-            seen.emplace_back(s->current, s->total);
-            return 0;
-        };
-        KHANDLE out = nullptr;
-        ASSERT_EQ(Overlay(img.get(), &out, 50, 50, kOpaque, mark.get(), &block), 0);
-        KOwnedHandle owner(out);
-        const int rows = std::min(imageH, 5);
-        std::vector<std::pair<int, int>> want{{0, 100}};
-        for (int r = 0; r < rows; ++r)
-            want.emplace_back(r, rows);
-        want.emplace_back(rows, rows);
-        EXPECT_EQ(seen, want) << imageH;
+        EXPECT_EQ(RecordProgress([&](StatusControlBlock* s, KHANDLE* out) {
+                      return Overlay(img.get(), out, 50, 50, kOpaque, mark.get(), s);
+                  }),
+                  UnitProgress(std::min(imageH, 5)))
+            << imageH;
     }
 }
 
+// Call 1 is the start, calls 2 .. 5 the rows, call 6 the end.
 TEST(OverlayContract, StopAtEveryProgressPointKeepsNothing) {
     for (const Kind& k : {Kind{24, false}, Kind{8, false}}) {
         KOwnedHandle img(ImageOf(k, 8, 6, 1));
         KOwnedHandle mark(MakeRandomDIB(4, 4, 24, 2));
-        const auto imageBefore = BlockBytes(img.get()), markBefore = BlockBytes(mark.get());
-        // Call 1 is the start, calls 2 .. 5 the rows, call 6 the end.
-        for (int stopAt = 1; stopAt <= 6; ++stopAt) {
-            LeakCheck leaks;
-            StoppingStatus stop(stopAt);
-            KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-            const KervErrorCode rc =
-                Overlay(img.get(), &out, 50, 50, kOpaque, mark.get(), &stop.block);
-            if (stopAt <= 5) {
-                EXPECT_EQ(rc, 100) << "stop at " << stopAt;
-                EXPECT_EQ(out, nullptr);
-                EXPECT_EQ(stop.calls, std::max(2, stopAt));
-            } else {
-                EXPECT_EQ(rc, 0);
-                KML_GlobalFree(out);
-            }
-            EXPECT_EQ(BlockBytes(img.get()), imageBefore);
-            EXPECT_EQ(BlockBytes(mark.get()), markBefore);
-        }
+        EXPECT_EQ(SweepStops({img.get(), mark.get()},
+                             [&](StatusControlBlock* s, KHANDLE* out) {
+                                 return Overlay(img.get(), out, 50, 50, kOpaque, mark.get(), s);
+                             }),
+                  5)
+            << k.bits << " bits";
     }
 }
 

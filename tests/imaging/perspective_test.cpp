@@ -307,13 +307,12 @@ TEST(PerspectiveContract, ParametersOutsideTheirRanges) {
     };
     for (PerspectiveFn fn : {HPerspectiveDIB, VPerspectiveDIB})
         for (const Case& c : {Case{0, 2}, Case{1, 101}, Case{0, -3}, Case{0, 0}, Case{1, -100},
-                              Case{2, 50}, Case{255, 3}}) {
-            KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-            EXPECT_EQ(fn(nullptr, src.get(), &out, uint8_t(c.side), int16_t(c.amount), 0, 0, 0),
-                      101)
-                << "side " << c.side << " amount " << c.amount;
-            EXPECT_EQ(out, nullptr);
-        }
+                              Case{2, 50}, Case{255, 3}})
+            ExpectRefused(
+                [&](KHANDLE* out) {
+                    return fn(nullptr, src.get(), out, uint8_t(c.side), int16_t(c.amount), 0, 0, 0);
+                },
+                101, "side " + std::to_string(c.side) + " amount " + std::to_string(c.amount));
 }
 
 TEST(PerspectiveContract, RefusalsFailuresAndStops) {

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,30 +47,6 @@ KHANDLE Filtered(Op op, KHANDLE src) {
     return out;
 }
 
-// The samples of a DIB, stored rows (row 0 at the bottom), C a pixel.
-struct Samples {
-    int w = 0, h = 0, c = 1;
-    std::vector<uint8_t> v;
-    uint8_t& at(int r, int x, int ch) {
-        return v[(size_t(r) * size_t(w) + size_t(x)) * size_t(c) + size_t(ch)];
-    }
-    uint8_t at(int r, int x, int ch) const {
-        return v[(size_t(r) * size_t(w) + size_t(x)) * size_t(c) + size_t(ch)];
-    }
-};
-
-Samples SamplesOf(KHANDLE h) {
-    DIBLock d(h);
-    Samples s;
-    s.w = d.width();
-    s.h = d.height();
-    s.c = d.bitCount() / 8;
-    s.v.resize(size_t(s.w) * size_t(s.h) * size_t(s.c));
-    for (int r = 0; r < s.h; ++r)
-        std::memcpy(&s.at(r, 0, 0), d.row(r), size_t(s.w) * size_t(s.c));
-    return s;
-}
-
 // The filters as the rules state them: gather the nine window values
 // (indexes clamped to the image), sort them, pick.
 Samples Reference(const Samples& in, Op op) {
@@ -111,40 +86,26 @@ Samples Reference(const Samples& in, Op op) {
     return out;
 }
 
-// The whole block the filter must give: the source's bytes (header,
-// palette, row padding) with the expected samples in place.
-std::vector<uint8_t> ExpectedBlock(KHANDLE src, const Samples& s) {
-    std::vector<uint8_t> block = BlockBytes(src);
-    DIBLock d(src);
-    const size_t bitsAt = size_t(d.bits() - reinterpret_cast<const uint8_t*>(d.header()));
-    for (int r = 0; r < s.h; ++r)
-        std::memcpy(block.data() + bitsAt + size_t(r) * d.stride(),
-                    &s.v[size_t(r) * size_t(s.w) * size_t(s.c)], size_t(s.w) * size_t(s.c));
-    return block;
-}
-
 // An image from rows of grey levels, top row first; 24 bits repeat the
 // level in blue, green and red.
-KHANDLE FromLevels(int bits, const std::vector<std::vector<int>>& rows) {
-    KHANDLE h = nullptr;
-    EXPECT_EQ(NewDIB(&h, uint16_t(rows[0].size()), uint16_t(rows.size()), uint8_t(bits), bits == 8,
-                     0, 0, 0, nullptr),
-              0);
-    for (size_t y = 0; y < rows.size(); ++y)
-        for (size_t x = 0; x < rows[y].size(); ++x) {
-            const auto v = uint32_t(rows[y][x]);
-            SetPixel(h, int(x), int(y), bits == 24 ? v * 0x010101u : v);
-        }
-    return h;
+KHANDLE FromLevels(int bits, const std::vector<std::vector<int>>& levels) {
+    Rows rows;
+    for (const auto& line : levels) {
+        rows.emplace_back();
+        for (int v : line)
+            rows.back().push_back(bits == 24 ? uint32_t(v) * 0x010101u : uint32_t(v));
+    }
+    return FromRows(bits, rows, bits == 8);
 }
 
 std::vector<std::vector<int>> Levels(KHANDLE h, int channel = 0) {
-    DIBLock d(h);
-    std::vector<std::vector<int>> rows(size_t(d.height()), std::vector<int>(size_t(d.width())));
-    for (int y = 0; y < d.height(); ++y)
-        for (int x = 0; x < d.width(); ++x)
-            rows[size_t(y)][size_t(x)] = int((PixelAt(h, x, y) >> (8 * channel)) & 255);
-    return rows;
+    std::vector<std::vector<int>> levels;
+    for (const auto& row : PixelRows(h)) {
+        levels.emplace_back();
+        for (uint32_t v : row)
+            levels.back().push_back(int((v >> (8 * channel)) & 255));
+    }
+    return levels;
 }
 
 // ---- Against the reference on random images ----
@@ -168,7 +129,7 @@ TEST_P(RankMatchesReference, EveryByteOfTheBlock) {
     KOwnedHandle out(Filtered(c.op, src.get()));
     ASSERT_NE(out.get(), nullptr);
     EXPECT_EQ(BlockBytes(out.get()),
-              ExpectedBlock(src.get(), Reference(SamplesOf(src.get()), c.op)));
+              BlockWithSamples(src.get(), Reference(SamplesOf(src.get()), c.op)));
     EXPECT_EQ(BlockBytes(src.get()), before);
 }
 
@@ -203,7 +164,7 @@ TEST(RankMatchesReference, DespeckleOnLowContrastImages) {
         }
         KOwnedHandle out(Filtered(Op::Despeckle, src.get()));
         EXPECT_EQ(BlockBytes(out.get()),
-                  ExpectedBlock(src.get(), Reference(SamplesOf(src.get()), Op::Despeckle)))
+                  BlockWithSamples(src.get(), Reference(SamplesOf(src.get()), Op::Despeckle)))
             << bits;
     }
 }
@@ -363,7 +324,7 @@ TEST(RankChannels, PaletteImagesAreFilteredByTheirIndexes) {
     KOwnedHandle src(MakeRandomDIB(9, 4, 8, 12)); // the colour cube, not grey
     KOwnedHandle out(Filtered(Op::Median, src.get()));
     EXPECT_EQ(BlockBytes(out.get()),
-              ExpectedBlock(src.get(), Reference(SamplesOf(src.get()), Op::Median)));
+              BlockWithSamples(src.get(), Reference(SamplesOf(src.get()), Op::Median)));
 }
 
 // ---- The contract ----
@@ -378,20 +339,13 @@ TEST(RankContract, RefusesBadArgumentsWithTheSlotCleared) {
     };
     for (const Case& c : {Case{"null source", nullptr, 1}, Case{"mode -1", grey.get(), -1},
                           Case{"mode 3", grey.get(), 3}, Case{"1 bit", one.get(), 1},
-                          Case{"4 bits", four.get(), 0}}) {
-        const uint64_t allocations = KML_AllocationCount();
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(RankFilterDIB(nullptr, c.src, &out, c.mode), KERV_INVALID_PARAM) << c.name;
-        EXPECT_EQ(out, nullptr) << c.name;
-        EXPECT_EQ(KML_AllocationCount(), allocations) << c.name << ": nothing allocated";
-    }
+                          Case{"4 bits", four.get(), 0}})
+        ExpectRefused([&](KHANDLE* out) { return RankFilterDIB(nullptr, c.src, out, c.mode); },
+                      KERV_INVALID_PARAM, c.name);
     EXPECT_EQ(RankFilterDIB(nullptr, grey.get(), nullptr, 1), KERV_INVALID_PARAM);
     EXPECT_EQ(DespeckleDIB(nullptr, grey.get(), nullptr), KERV_INVALID_PARAM);
-    for (KHANDLE bad : {KHANDLE{nullptr}, one.get(), four.get()}) {
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(DespeckleDIB(nullptr, bad, &out), KERV_INVALID_PARAM);
-        EXPECT_EQ(out, nullptr);
-    }
+    for (KHANDLE bad : {KHANDLE{nullptr}, one.get(), four.get()})
+        ExpectRefused([&](KHANDLE* out) { return DespeckleDIB(nullptr, bad, out); });
 }
 
 class RankShortImages : public testing::TestWithParam<std::tuple<Op, int, int>> {};
@@ -434,38 +388,19 @@ TEST_P(RankFailures, StopAtEveryRowLeavesNothing) {
     const auto [op, bits] = GetParam();
     const int height = 6;
     KOwnedHandle src(MakeRandomDIB(13, height, bits, 5, bits == 8));
-    const std::vector<uint8_t> before = BlockBytes(src.get());
-    for (int k = 1; k <= height + 2; ++k) {
-        LeakCheck leaks;
-        StoppingStatus stop(k);
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        const KervErrorCode rc = RunOp(op, &stop.block, src.get(), &out);
-        if (k <= height + 1) {
-            EXPECT_EQ(rc, KERV_STOPPED) << k;
-            EXPECT_EQ(out, nullptr) << k;
-        } else {
-            EXPECT_EQ(rc, KERV_OK) << k;
-            KML_GlobalFree(out);
-        }
-        EXPECT_EQ(BlockBytes(src.get()), before) << k;
-    }
+    const StatusOp run = [op, &src](StatusControlBlock* s, KHANDLE* out) {
+        return RunOp(op, s, src.get(), out);
+    };
+    EXPECT_EQ(SweepStops(src.get(), run), height + 1);
 }
 
 TEST_P(RankFailures, ProgressCountsStoredRows) {
     const auto [op, bits] = GetParam();
     KOwnedHandle src(MakeRandomDIB(8, 4, bits, 6, bits == 8));
-    std::vector<std::pair<int, int>> calls;
-    StatusControlBlock status;
-    status.progress = [&calls](StatusControlBlock* s) {
-        calls.emplace_back(s->current, s->total);
-        return 0;
-    };
-    KHANDLE out = nullptr;
-    ASSERT_EQ(RunOp(op, &status, src.get(), &out), KERV_OK);
-    KML_GlobalFree(out);
-    const std::vector<std::pair<int, int>> want = {{0, 100}, {0, 4}, {1, 4},
-                                                   {2, 4},   {3, 4}, {4, 4}};
-    EXPECT_EQ(calls, want);
+    EXPECT_EQ(RecordProgress([op, &src](StatusControlBlock* s, KHANDLE* out) {
+                  return RunOp(op, s, src.get(), out);
+              }),
+              UnitProgress(4));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ops, RankFailures,

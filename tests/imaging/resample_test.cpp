@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -95,22 +94,6 @@ Grid Reference(const Grid& src, int outW, int outH) {
     return out;
 }
 
-// A source of random bytes (row padding included), any size: AllocDIB takes
-// 32-bit sizes where NewDIB stops at 65535. 4-bit sources get a palette of
-// random blues (and other components that must not matter).
-KHANDLE Source(int w, int h, int bits, uint32_t seed) {
-    KHANDLE s = AllocDIB(w, h, bits, bits == 24 ? 0 : 1u << bits);
-    if (!s) return nullptr;
-    DIBLock d(s);
-    std::mt19937 rng(seed);
-    for (size_t i = 0; i < d->biSizeImage; ++i)
-        d.bits()[i] = uint8_t(rng());
-    if (bits <= 8)
-        for (uint32_t i = 0; i < d->biClrUsed; ++i)
-            d.palette()[i] = RGBQUAD{uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), 0};
-    return s;
-}
-
 // A source made of one value everywhere (every byte of every pixel).
 KHANDLE Uniform(int w, int h, int bits, uint8_t value) {
     KHANDLE s = AllocDIB(w, h, bits, bits == 24 ? 0 : 256);
@@ -196,7 +179,8 @@ TEST(ResampleSweep, AllSmallSizePairsMatchTheDirectSum) {
             for (int a = 1; a <= 40; ++a) {
                 for (int b : kFew) {
                     const int w = swap ? b : a, h = swap ? a : b;
-                    KOwnedHandle src(Source(w, h, bits, uint32_t(a * 131 + b * 7 + bits)));
+                    KOwnedHandle src(
+                        MakeRandomPaletteDIB(w, h, bits, uint32_t(a * 131 + b * 7 + bits)));
                     ASSERT_TRUE(src);
                     for (int oa = 1; oa <= 40; ++oa)
                         for (int ob : kFew) {
@@ -229,7 +213,7 @@ TEST(ResampleSweep, LargeAndUnusualRatiosMatchTheDirectSum) {
     };
     for (int bits : kAveragedDepths)
         for (const SizePair& s : kPairs) {
-            KOwnedHandle src(Source(s.w, s.h, bits, uint32_t(s.w * 3 + s.h + bits)));
+            KOwnedHandle src(MakeRandomPaletteDIB(s.w, s.h, bits, uint32_t(s.w * 3 + s.h + bits)));
             ASSERT_TRUE(src);
             EXPECT_TRUE(MatchesReference(src.get(), bits, s.ow, s.oh));
         }
@@ -244,7 +228,7 @@ TEST(ResampleExtremes, HugeReductionsKeepExactSums) {
     const SizePair kPairs[] = {{70000, 1, 1, 1}, {32767, 3, 1, 1}, {3, 32767, 2, 1},
                                {70000, 2, 3, 1}, {1, 70000, 1, 1}, {2, 70000, 3, 2}};
     for (const SizePair& s : kPairs) {
-        KOwnedHandle src(Source(s.w, s.h, 8, 77));
+        KOwnedHandle src(MakeRandomPaletteDIB(s.w, s.h, 8, 77));
         ASSERT_TRUE(src);
         EXPECT_TRUE(MatchesReference(src.get(), 8, s.ow, s.oh));
         for (int bits : {8, 24}) {
@@ -287,7 +271,7 @@ TEST(ResamplePictures, HalvingAveragesEachTwoByTwoBlock) {
 TEST(ResamplePictures, DoublingRepeatsEachPixelIntoATwoByTwoBlock) {
     LeakCheck leaks;
     for (int bits : {24, 8}) {
-        KOwnedHandle src(Source(5, 3, bits, 5));
+        KOwnedHandle src(MakeRandomPaletteDIB(5, 3, bits, 5));
         KOwnedHandle out(Resampled(src.get(), 10, 6));
         for (int y = 0; y < 6; ++y)
             for (int x = 0; x < 10; ++x)
@@ -299,7 +283,7 @@ TEST(ResamplePictures, DoublingRepeatsEachPixelIntoATwoByTwoBlock) {
 TEST(ResamplePictures, SameSizeKeepsEveryPixel) {
     LeakCheck leaks;
     for (int bits : {24, 8}) {
-        KOwnedHandle src(Source(37, 11, bits, 9));
+        KOwnedHandle src(MakeRandomPaletteDIB(37, 11, bits, 9));
         KOwnedHandle out(Resampled(src.get(), 37, 11));
         EXPECT_EQ(ValuesOf(out.get()).v, ValuesOf(src.get()).v) << bits << " bits";
     }
@@ -333,7 +317,7 @@ TEST(ResamplePictures, EnlargingBeyond512TimesStillRepeatsPixels) {
 // components; red and green play no part.
 TEST(ResamplePictures, SixteenColoursBecomeGreyFromTheBlueComponents) {
     LeakCheck leaks;
-    KOwnedHandle src(Source(9, 4, 4, 21));
+    KOwnedHandle src(MakeRandomPaletteDIB(9, 4, 4, 21));
     {
         DIBLock d(src.get());
         for (int i = 0; i < 16; ++i)
@@ -368,9 +352,9 @@ TEST(ResamplePictures, IndexPastAShortPaletteReadsAsBlack) {
 
 TEST(ResampleContract, RefusesBadArgumentsWithTheSlotCleared) {
     LeakCheck leaks;
-    KOwnedHandle rgb(Source(8, 8, 24, 1)), mono(Source(8, 8, 1, 1));
+    KOwnedHandle rgb(MakeRandomPaletteDIB(8, 8, 24, 1)), mono(MakeRandomPaletteDIB(8, 8, 1, 1));
     KOwnedHandle garbage(KML_GlobalAlloc(KMEM_GHND, 64));
-    KOwnedHandle compressed(Source(8, 8, 8, 1));
+    KOwnedHandle compressed(MakeRandomPaletteDIB(8, 8, 8, 1));
     {
         DIBLock d(compressed.get());
         d->biCompression = 1;
@@ -386,13 +370,12 @@ TEST(ResampleContract, RefusesBadArgumentsWithTheSlotCleared) {
         {"1-bit source", mono.get(), 4, 4},     {"not a DIB", garbage.get(), 4, 4},
         {"compressed", compressed.get(), 4, 4},
     };
-    for (const Case& c : kCases) {
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(ResampleDIB(nullptr, c.src, &out, int16_t(c.w), uint16_t(c.h)),
-                  KERV_INVALID_PARAM)
-            << c.what;
-        EXPECT_EQ(out, nullptr) << c.what;
-    }
+    for (const Case& c : kCases)
+        ExpectRefused(
+            [&](KHANDLE* out) {
+                return ResampleDIB(nullptr, c.src, out, int16_t(c.w), uint16_t(c.h));
+            },
+            KERV_INVALID_PARAM, c.what);
     EXPECT_EQ(ResampleDIB(nullptr, rgb.get(), nullptr, 4, 4), KERV_INVALID_PARAM);
 }
 
@@ -401,7 +384,7 @@ TEST(ResampleContract, EveryAllocationFailureFreesEverything) {
     const SizePair kPairs[] = {{40, 30, 20, 15}, {10, 7, 33, 21}, {50, 9, 3, 2}};
     for (int bits : kAveragedDepths)
         for (const SizePair& s : kPairs) {
-            KOwnedHandle src(Source(s.w, s.h, bits, 3));
+            KOwnedHandle src(MakeRandomPaletteDIB(s.w, s.h, bits, 3));
             const int points = SweepAllocationFailures(src.get(), [&](KHANDLE* out) {
                 return ResampleDIB(nullptr, src.get(), out, int16_t(s.ow), uint16_t(s.oh));
             });
@@ -409,45 +392,27 @@ TEST(ResampleContract, EveryAllocationFailureFreesEverything) {
         }
 }
 
+// A stop at every output row; 12 rows give 14 calls.
 TEST(ResampleContract, StopLeavesNothingBehind) {
-    for (int bits : kAveragedDepths)
-        for (int stopAt : {1, 2, 7}) {
-            LeakCheck leaks;
-            KOwnedHandle src(Source(30, 20, bits, 4));
-            const std::vector<uint8_t> before = BlockBytes(src.get());
-            StoppingStatus stop(stopAt);
-            KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-            EXPECT_EQ(ResampleDIB(&stop.block, src.get(), &out, 45, 12), KERV_STOPPED)
-                << bits << "/" << stopAt;
-            EXPECT_EQ(out, nullptr);
-            EXPECT_EQ(BlockBytes(src.get()), before);
-        }
+    for (int bits : kAveragedDepths) {
+        KOwnedHandle src(MakeRandomPaletteDIB(30, 20, bits, 4));
+        EXPECT_EQ(SweepStops(src.get(),
+                             [&](StatusControlBlock* s, KHANDLE* out) {
+                                 return ResampleDIB(s, src.get(), out, 45, 12);
+                             }),
+                  13)
+            << bits << " bits";
+    }
 }
 
 TEST(ResampleContract, ProgressCountsOutputRows) {
     LeakCheck leaks;
-    KOwnedHandle src(Source(30, 20, 24, 4));
-    struct Call {
-        int current, total;
-    };
-    std::vector<Call> calls;
-    StatusControlBlock status;
-    status.progress = [&](StatusControlBlock* s) {
-        calls.push_back({s->current, s->total});
-        return 0;
-    };
-    KHANDLE out = nullptr;
-    ASSERT_EQ(ResampleDIB(&status, src.get(), &out, 17, 9), 0);
-    KML_GlobalFree(out);
-    ASSERT_EQ(calls.size(), 11u); // the start, 9 rows, the end
-    EXPECT_EQ(calls.front().current, 0);
-    EXPECT_EQ(calls.front().total, 100);
-    for (int y = 0; y < 9; ++y) {
-        EXPECT_EQ(calls[size_t(y) + 1].current, y);
-        EXPECT_EQ(calls[size_t(y) + 1].total, 9);
-    }
-    EXPECT_EQ(calls.back().current, 9);
-    EXPECT_EQ(calls.back().total, 9);
+    KOwnedHandle src(MakeRandomPaletteDIB(30, 20, 24, 4));
+    // The start, 9 rows, the end.
+    EXPECT_EQ(RecordProgress([&](StatusControlBlock* s, KHANDLE* out) {
+                  return ResampleDIB(s, src.get(), out, 17, 9);
+              }),
+              UnitProgress(9));
 }
 
 } // namespace

@@ -41,26 +41,6 @@ std::string Where(int bits, const Size& s) {
     return std::to_string(bits) + " bits, " + std::to_string(s.w) + " x " + std::to_string(s.h);
 }
 
-// A DIB from rows of pixel values, top row first.
-KHANDLE FromRows(int bits, const std::vector<std::vector<uint32_t>>& rows, bool grey = false) {
-    KHANDLE h = nullptr;
-    const auto w = static_cast<uint16_t>(rows[0].size()), hh = static_cast<uint16_t>(rows.size());
-    EXPECT_EQ(NewDIB(&h, w, hh, static_cast<uint8_t>(bits), grey, 0, 0, 0, nullptr), 0);
-    for (size_t y = 0; y < rows.size(); ++y)
-        for (size_t x = 0; x < rows[y].size(); ++x) SetPixel(h, int(x), int(y), rows[y][x]);
-    return h;
-}
-
-std::vector<std::vector<uint32_t>> Rows(KHANDLE h) {
-    DIBLock d(h);
-    const int w = d.width(), hh = d.height();
-    d = DIBLock(nullptr);
-    std::vector<std::vector<uint32_t>> rows(static_cast<size_t>(hh), std::vector<uint32_t>(static_cast<size_t>(w)));
-    for (int y = 0; y < hh; ++y)
-        for (int x = 0; x < w; ++x) rows[size_t(y)][size_t(x)] = PixelAt(h, x, y);
-    return rows;
-}
-
 // Header fields as a copy (the lock is released at once).
 BITMAPINFOHEADER Header(KHANDLE h) {
     DIBLock d(h);
@@ -84,10 +64,9 @@ TEST(RotateExact, HandComputedQuarterAndHalfTurns) {
         KOwnedHandle r90(Rotated(src.get(), 90, 1));
         KOwnedHandle r180(Rotated(src.get(), 180, 1));
         KOwnedHandle r270(Rotated(src.get(), 270, 1));
-        using R = std::vector<std::vector<uint32_t>>;
-        EXPECT_EQ(Rows(r90.get()), (R{{v.d, v.a}, {v.e, v.b}, {v.f, v.c}})) << v.bits;
-        EXPECT_EQ(Rows(r180.get()), (R{{v.f, v.e, v.d}, {v.c, v.b, v.a}})) << v.bits;
-        EXPECT_EQ(Rows(r270.get()), (R{{v.c, v.f}, {v.b, v.e}, {v.a, v.d}})) << v.bits;
+        EXPECT_EQ(PixelRows(r90.get()), (Rows{{v.d, v.a}, {v.e, v.b}, {v.f, v.c}})) << v.bits;
+        EXPECT_EQ(PixelRows(r180.get()), (Rows{{v.f, v.e, v.d}, {v.c, v.b, v.a}})) << v.bits;
+        EXPECT_EQ(PixelRows(r270.get()), (Rows{{v.c, v.f}, {v.b, v.e}, {v.a, v.d}})) << v.bits;
     }
 }
 
@@ -100,8 +79,9 @@ TEST(RotateExact, MatchesPixelByPixelMapping) {
             KOwnedHandle r90(Rotated(src.get(), 90, 1));
             KOwnedHandle r180(Rotated(src.get(), 180, 1));
             KOwnedHandle r270(Rotated(src.get(), 270, 1));
-            const auto in = Rows(src.get());
-            const auto o90 = Rows(r90.get()), o180 = Rows(r180.get()), o270 = Rows(r270.get());
+            const auto in = PixelRows(src.get());
+            const auto o90 = PixelRows(r90.get()), o180 = PixelRows(r180.get()),
+                       o270 = PixelRows(r270.get());
             ASSERT_EQ(o90.size(), size_t(s.w)) << Where(bits, s);
             ASSERT_EQ(o90[0].size(), size_t(s.h)) << Where(bits, s);
             ASSERT_EQ(o270.size(), size_t(s.w)) << Where(bits, s);
@@ -458,7 +438,7 @@ TEST(RotateFree, TurnsTheSameWayAsTheExactPath) {
     for (int direction : {1, 0}) {
         KOwnedHandle exact(Rotated(src.get(), 90, direction));
         KOwnedHandle free(Rotated(src.get(), direction ? 89.9 : 90.1, direction));
-        const auto e = Rows(exact.get()), f = Rows(free.get());
+        const auto e = PixelRows(exact.get()), f = PixelRows(free.get());
         ASSERT_EQ(e.size(), f.size());
         ASSERT_EQ(e[0].size(), f[0].size());
         long best = -1;
@@ -539,7 +519,8 @@ TEST(FlipMirror, MovePixelsWhereExpected) {
             KOwnedHandle flipped(a);
             ASSERT_EQ(MirrorDIB(nullptr, src.get(), &b), 0);
             KOwnedHandle mirrored(b);
-            const auto in = Rows(src.get()), f = Rows(flipped.get()), m = Rows(mirrored.get());
+            const auto in = PixelRows(src.get()), f = PixelRows(flipped.get()),
+                       m = PixelRows(mirrored.get());
             int wrong = 0;
             for (int y = 0; y < s.h; ++y)
                 for (int x = 0; x < s.w; ++x) {
@@ -586,28 +567,25 @@ TEST(RotateContract, InvalidParameters) {
     const double inf = std::numeric_limits<double>::infinity();
     for (const Case& c : {Case{0, 1}, Case{360, 1}, Case{720, 0}, Case{-360, 1}, Case{0.005, 1}, Case{360.004, 1},
                           Case{90, 2}, Case{30, 255}, Case{nan, 1}, Case{inf, 1}}) {
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(RotateDIB(nullptr, src.get(), &out, c.angle, uint8_t(c.direction), 0, 0, 0, 1), 101)
-            << c.angle << " / " << c.direction;
-        EXPECT_EQ(out, nullptr);
+        ExpectRefused(
+            [&](KHANDLE* out) {
+                return RotateDIB(nullptr, src.get(), out, c.angle, uint8_t(c.direction), 0, 0, 0,
+                                 1);
+            },
+            101, std::to_string(c.angle) + " / " + std::to_string(c.direction));
     }
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(RotateDIB(nullptr, nullptr, &out, 90, 1, 0, 0, 0, 1), 101);
-    EXPECT_EQ(out, nullptr);
+    ExpectRefused([](KHANDLE* out) { return RotateDIB(nullptr, nullptr, out, 90, 1, 0, 0, 0, 1); });
     EXPECT_EQ(RotateDIB(nullptr, src.get(), nullptr, 90, 1, 0, 0, 0, 1), 101);
     // A compressed pixel array is not read as if it were plain rows.
     KOwnedHandle packed(MakeRandomDIB(8, 8, 8, 1));
     DIBLock(packed.get())->biCompression = 1;
-    for (double angle : {90.0, 30.0}) {
-        EXPECT_EQ(RotateDIB(nullptr, packed.get(), &out, angle, 1, 0, 0, 0, 1), 101);
-        EXPECT_EQ(out, nullptr);
-    }
-    EXPECT_EQ(FlipDIB(nullptr, packed.get(), &out), 101);
-    EXPECT_EQ(MirrorDIB(nullptr, packed.get(), &out), 101);
+    for (double angle : {90.0, 30.0})
+        ExpectRefused([&](KHANDLE* out) {
+            return RotateDIB(nullptr, packed.get(), out, angle, 1, 0, 0, 0, 1);
+        });
     for (auto op : {FlipDIB, MirrorDIB}) {
-        out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(op(nullptr, nullptr, &out), 101);
-        EXPECT_EQ(out, nullptr);
+        ExpectRefused([&](KHANDLE* out) { return op(nullptr, packed.get(), out); });
+        ExpectRefused([&](KHANDLE* out) { return op(nullptr, nullptr, out); });
         EXPECT_EQ(op(nullptr, src.get(), nullptr), 101);
     }
     EXPECT_EQ(BlockBytes(src.get()), before);
@@ -633,19 +611,12 @@ TEST(RotateContract, EveryAllocationFailureIsCleanedUp) {
         }
 }
 
-TEST(RotateContract, StopOnFirstRowFreesEverything) {
+TEST(RotateContract, StopAtEveryProgressPointFreesEverything) {
     for (int bits : kDepths) {
         KOwnedHandle src(MakeRandomDIB(9, 5, bits, 2));
-        const auto before = BlockBytes(src.get());
-        for (const auto& [name, op] : AllOps()) {
-            LeakCheck leaks;
-            StoppingStatus stop(1);
-            KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-            EXPECT_EQ(op(&stop.block, src.get(), &out), 100) << name << ", " << bits << " bits";
-            EXPECT_EQ(out, nullptr);
-            EXPECT_EQ(stop.calls, 2) << "the start call, then the first row";
-            EXPECT_EQ(BlockBytes(src.get()), before);
-        }
+        for (const auto& [name, op] : AllOps())
+            EXPECT_GT(SweepStops(src.get(), BindSource(op, src.get())), 0)
+                << name << ", " << bits << " bits";
     }
 }
 
@@ -658,23 +629,11 @@ TEST(RotateContract, ProgressCountsTheDocumentedUnits) {
         Op op;
         int units;
     };
-    for (const Case& c : {Case{"rotate 90", RotateOp(90), 100}, Case{"rotate 270", RotateOp(270), 50},
-                          Case{"rotate 180", RotateOp(180), 50}, Case{"rotate 30", RotateOp(30), 93},
-                          Case{"flip", FlipDIB, 50}, Case{"mirror", MirrorDIB, 50}}) {
-        std::vector<std::pair<int, int>> seen;
-        StatusControlBlock block;
-        block.progress = [&](StatusControlBlock* s) {
-            seen.emplace_back(s->current, s->total);
-            return 0;
-        };
-        KHANDLE out = nullptr;
-        ASSERT_EQ(c.op(&block, src.get(), &out), 0) << c.name;
-        KOwnedHandle owner(out);
-        std::vector<std::pair<int, int>> want{{0, 100}};
-        for (int i = 0; i < c.units; ++i) want.emplace_back(i, c.units);
-        want.emplace_back(c.units, c.units);
-        EXPECT_EQ(seen, want) << c.name;
-    }
+    for (const Case& c :
+         {Case{"rotate 90", RotateOp(90), 100}, Case{"rotate 270", RotateOp(270), 50},
+          Case{"rotate 180", RotateOp(180), 50}, Case{"rotate 30", RotateOp(30), 93},
+          Case{"flip", FlipDIB, 50}, Case{"mirror", MirrorDIB, 50}})
+        EXPECT_EQ(RecordProgress(BindSource(c.op, src.get())), UnitProgress(c.units)) << c.name;
 }
 
 }  // namespace

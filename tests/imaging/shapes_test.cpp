@@ -277,9 +277,8 @@ TEST(ShapesContract, PentagonNeedsFiveByFive) {
     LeakCheck leaks;
     for (const Size& size : {Size{4, 5}, Size{5, 4}, Size{1, 1}, Size{4, 400}, Size{400, 4}}) {
         KOwnedHandle src(Random(size.w, size.h, 24, 1));
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(PentagonDIB(nullptr, src.get(), &out, 0, 0, 0), 101) << size.w << " x " << size.h;
-        EXPECT_EQ(out, nullptr);
+        ExpectRefused([&](KHANDLE* out) { return PentagonDIB(nullptr, src.get(), out, 0, 0, 0); },
+                      101, SizeName(24, size.w, size.h));
     }
 }
 

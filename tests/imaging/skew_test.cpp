@@ -75,17 +75,6 @@ Grid Reference(const Grid& src, int hAngle, int vAngle, uint32_t bg) {
     return out;
 }
 
-// Every padding byte after the pixels of each stored row.
-int NonZeroPadding(KHANDLE h) {
-    DIBLock d(h);
-    const size_t used = size_t(d.width()) * size_t(d.bitCount() / 8);
-    int bad = 0;
-    for (int r = 0; r < d.height(); ++r)
-        for (size_t i = used; i < d.stride(); ++i)
-            bad += d.row(r)[i] != 0;
-    return bad;
-}
-
 KervErrorCode Skew(KHANDLE src, KHANDLE* out, int h, int v, uint8_t red = 10, uint8_t green = 20,
                    uint8_t blue = 30, StatusControlBlock* status = nullptr) {
     return SkewDIB(status, src, out, int16_t(h), int16_t(v), red, green, blue);
@@ -299,9 +288,7 @@ TEST_P(SkewRefuses, WithInvalidParameterAndNothingAllocated) {
     KOwnedHandle src(MakeRandomDIB(c.w, c.h, c.bits, 2));
     ASSERT_TRUE(src);
     const auto before = BlockBytes(src.get());
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(Skew(src.get(), &out, c.hAngle, c.vAngle), 101);
-    EXPECT_EQ(out, nullptr);
+    ExpectRefused([&](KHANDLE* out) { return Skew(src.get(), out, c.hAngle, c.vAngle); });
     EXPECT_EQ(BlockBytes(src.get()), before);
 }
 
@@ -321,17 +308,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SkewContract, NullHandlesAndUnusableBlocks) {
     LeakCheck leaks;
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(Skew(nullptr, &out, 10, 0), 101);
-    EXPECT_EQ(out, nullptr);
     KOwnedHandle src(MakeRandomDIB(9, 9, 24, 1));
     EXPECT_EQ(Skew(src.get(), nullptr, 10, 0), 101);
     KOwnedHandle packed(MakeRandomDIB(9, 9, 24, 1));
     DIBLock(packed.get())->biCompression = 1;
-    EXPECT_EQ(Skew(packed.get(), &out, 10, 0), 101);
     KOwnedHandle tiny(KML_GlobalAlloc(KMEM_GHND, 20));
-    EXPECT_EQ(Skew(tiny.get(), &out, 10, 0), 101);
-    EXPECT_EQ(out, nullptr);
+    for (KHANDLE bad : {KHANDLE{nullptr}, packed.get(), tiny.get()})
+        ExpectRefused([&](KHANDLE* out) { return Skew(bad, out, 10, 0); });
 }
 
 TEST(SkewContract, TheLargestOutputIsMade) {
@@ -357,50 +340,33 @@ TEST(SkewContract, EveryAllocationFailureIsCleanedUp) {
 TEST(SkewContract, ProgressCountsOutputRows) {
     for (int v : {0, 30}) {
         KOwnedHandle src(MakeRandomDIB(7, 6, 24, 3));
-        std::vector<std::pair<int, int>> seen;
-        StatusControlBlock block;
-        block.progress = [&](StatusControlBlock* s) {
-            seen.emplace_back(s->current, s->total);
-            return 0;
-        };
         KHANDLE out = nullptr;
-        ASSERT_EQ(Skew(src.get(), &out, v == 0 ? 30 : 0, v, 0, 0, 0, &block), 0);
-        KOwnedHandle owner(out);
+        ASSERT_EQ(Skew(src.get(), &out, v == 0 ? 30 : 0, v), 0);
         const int rows = DIBLock(out).height();
-        std::vector<std::pair<int, int>> want{{0, 100}};
-        for (int r = 0; r < rows; ++r)
-            want.emplace_back(r, rows);
-        want.emplace_back(rows, rows);
-        EXPECT_EQ(seen, want) << "vertical " << v;
+        KML_GlobalFree(out);
+        EXPECT_EQ(RecordProgress([&](StatusControlBlock* s, KHANDLE* o) {
+                      return Skew(src.get(), o, v == 0 ? 30 : 0, v, 0, 0, 0, s);
+                  }),
+                  UnitProgress(rows))
+            << "vertical " << v;
     }
 }
 
+// Call 1 is the start, calls 2 .. rows + 1 the rows, then the end (whose
+// answer is not consulted).
 TEST(SkewContract, StopAtEveryProgressPointKeepsNothing) {
     for (int v : {0, -40}) {
         KOwnedHandle src(MakeRandomDIB(6, 5, 8, 2, true));
-        const auto before = BlockBytes(src.get());
         KHANDLE probe = nullptr;
         ASSERT_EQ(Skew(src.get(), &probe, v == 0 ? 40 : 0, v), 0);
         const int rows = DIBLock(probe).height();
         KML_GlobalFree(probe);
-        // Call 1 is the start, calls 2 .. rows + 1 the rows, then the end
-        // (whose answer is not consulted).
-        for (int stopAt = 1; stopAt <= rows + 2; ++stopAt) {
-            LeakCheck leaks;
-            StoppingStatus stop(stopAt);
-            KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-            const KervErrorCode rc =
-                Skew(src.get(), &out, v == 0 ? 40 : 0, v, 0, 0, 0, &stop.block);
-            if (stopAt <= rows + 1) {
-                EXPECT_EQ(rc, 100) << "stop at " << stopAt;
-                EXPECT_EQ(out, nullptr);
-                EXPECT_EQ(stop.calls, std::max(2, stopAt));
-            } else {
-                EXPECT_EQ(rc, 0);
-                KML_GlobalFree(out);
-            }
-            EXPECT_EQ(BlockBytes(src.get()), before);
-        }
+        EXPECT_EQ(SweepStops(src.get(),
+                             [&](StatusControlBlock* s, KHANDLE* out) {
+                                 return Skew(src.get(), out, v == 0 ? 40 : 0, v, 0, 0, 0, s);
+                             }),
+                  rows + 1)
+            << "vertical " << v;
     }
 }
 

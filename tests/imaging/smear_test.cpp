@@ -46,16 +46,6 @@ KHANDLE FromBytes(int w, int h, const std::vector<uint8_t>& bytes) {
     return out;
 }
 
-int NonZeroPadding(KHANDLE h) {
-    DIBLock d(h);
-    const size_t used = size_t(d.width()) * size_t(d.bitCount() / 8);
-    int bad = 0;
-    for (int r = 0; r < d.height(); ++r)
-        for (size_t i = used; i < d.stride(); ++i)
-            bad += d.row(r)[i] != 0;
-    return bad;
-}
-
 int Differences(const Grid& a, const Grid& b) {
     if (a.w != b.w || a.h != b.h || a.c != b.c) return -1;
     int n = 0;
@@ -417,11 +407,7 @@ TEST_P(SmearRefuses, WithInvalidParameterAndNothingAllocated) {
     LeakCheck leaks;
     KOwnedHandle src(MakeRandomDIB(9, 9, c.bits, 2));
     const auto before = BlockBytes(src.get());
-    const uint64_t allocations = KML_AllocationCount();
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(c.op(src.get(), &out), 101);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(KML_AllocationCount(), allocations);
+    ExpectRefused([&](KHANDLE* out) { return c.op(src.get(), out); });
     EXPECT_EQ(BlockBytes(src.get()), before);
 }
 
@@ -452,20 +438,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SmearContract, NullHandlesAndUnusableBlocks) {
     LeakCheck leaks;
-    KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(Wind(nullptr, &out, 5, 0), 101);
-    EXPECT_EQ(out, nullptr);
-    out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-    EXPECT_EQ(Blur(nullptr, &out, 5, 0), 101);
-    EXPECT_EQ(out, nullptr);
     KOwnedHandle src(MakeRandomDIB(9, 9, 24, 1));
     EXPECT_EQ(Wind(src.get(), nullptr, 5, 0), 101);
     EXPECT_EQ(Blur(src.get(), nullptr, 5, 0), 101);
     KOwnedHandle packed(MakeRandomDIB(9, 9, 24, 1));
     DIBLock(packed.get())->biCompression = 1;
-    EXPECT_EQ(Wind(packed.get(), &out, 5, 0), 101);
-    EXPECT_EQ(Blur(packed.get(), &out, 5, 0), 101);
-    EXPECT_EQ(out, nullptr);
+    for (KHANDLE bad : {KHANDLE{nullptr}, packed.get()}) {
+        ExpectRefused([&](KHANDLE* out) { return Wind(bad, out, 5, 0); }, 101, "wind");
+        ExpectRefused([&](KHANDLE* out) { return Blur(bad, out, 5, 0); }, 101, "blur");
+    }
 }
 
 TEST(SmearContract, EveryAllocationFailureIsCleanedUp) {
@@ -483,50 +464,34 @@ TEST(SmearContract, EveryAllocationFailureIsCleanedUp) {
 TEST(SmearContract, ProgressCountsRowsAndBlurClearsThePassCount) {
     KOwnedHandle src(MakeRandomDIB(7, 6, 24, 3));
     for (bool blur : {false, true}) {
-        std::vector<std::pair<int, int>> seen;
         StatusControlBlock block;
         block.passCount = 3;
         block.pass = 1;
-        block.progress = [&](StatusControlBlock* s) {
-            seen.emplace_back(s->current, s->total);
-            return 0;
-        };
-        KHANDLE out = nullptr;
-        ASSERT_EQ(blur ? Blur(src.get(), &out, 5, 45, &block) : Wind(src.get(), &out, 5, 0, &block),
-                  0);
-        KOwnedHandle owner(out);
-        std::vector<std::pair<int, int>> want{{0, 100}};
-        for (int r = 0; r < 6; ++r)
-            want.emplace_back(r, 6);
-        want.emplace_back(6, 6);
-        EXPECT_EQ(seen, want) << (blur ? "blur" : "wind");
+        EXPECT_EQ(RecordProgress(
+                      [&](StatusControlBlock* s, KHANDLE* out) {
+                          return blur ? Blur(src.get(), out, 5, 45, s)
+                                      : Wind(src.get(), out, 5, 0, s);
+                      },
+                      &block),
+                  UnitProgress(6))
+            << (blur ? "blur" : "wind");
         EXPECT_EQ(block.passCount, blur ? 0 : 3);
     }
 }
 
+// Call 1 is the start, calls 2 .. 6 the rows, call 7 the end (whose answer
+// is not consulted).
 TEST(SmearContract, StopAtEveryProgressPointKeepsNothing) {
     for (int bits : {8, 24}) {
         KOwnedHandle src(MakeRandomDIB(6, 5, bits, 2));
-        const auto before = BlockBytes(src.get());
         for (bool blur : {false, true})
-            // Call 1 is the start, calls 2 .. 6 the rows, call 7 the end
-            // (whose answer is not consulted).
-            for (int stopAt = 1; stopAt <= 7; ++stopAt) {
-                LeakCheck leaks;
-                StoppingStatus stop(stopAt);
-                KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-                const KervErrorCode rc = blur ? Blur(src.get(), &out, 5, 45, &stop.block)
-                                              : Wind(src.get(), &out, 5, 0, &stop.block);
-                if (stopAt <= 6) {
-                    EXPECT_EQ(rc, 100) << (blur ? "blur" : "wind") << ", stop at " << stopAt;
-                    EXPECT_EQ(out, nullptr);
-                    EXPECT_EQ(stop.calls, std::max(2, stopAt));
-                } else {
-                    EXPECT_EQ(rc, 0);
-                    KML_GlobalFree(out);
-                }
-                EXPECT_EQ(BlockBytes(src.get()), before);
-            }
+            EXPECT_EQ(SweepStops(src.get(),
+                                 [&](StatusControlBlock* s, KHANDLE* out) {
+                                     return blur ? Blur(src.get(), out, 5, 45, s)
+                                                 : Wind(src.get(), out, 5, 0, s);
+                                 }),
+                      6)
+                << (blur ? "blur" : "wind") << ", " << bits << " bits";
     }
 }
 

@@ -240,12 +240,12 @@ TEST(WarpContract, IndexesOutsideTheTable) {
     LeakCheck leaks;
     KOwnedHandle src(Random(8, 8, 24, 3));
     for (const Indexes& ix : {Indexes{-1, 100}, Indexes{201, 100}, Indexes{100, 250},
-                              Indexes{100, -50}, Indexes{-32768, 0}, Indexes{0, 32767}}) {
-        KHANDLE out = reinterpret_cast<KHANDLE>(uintptr_t{1});
-        EXPECT_EQ(WarpDIB(nullptr, src.get(), &out, int16_t(ix.x), int16_t(ix.y)), 101)
-            << ix.x << ", " << ix.y;
-        EXPECT_EQ(out, nullptr);
-    }
+                              Indexes{100, -50}, Indexes{-32768, 0}, Indexes{0, 32767}})
+        ExpectRefused(
+            [&](KHANDLE* out) {
+                return WarpDIB(nullptr, src.get(), out, int16_t(ix.x), int16_t(ix.y));
+            },
+            101, std::to_string(ix.x) + ", " + std::to_string(ix.y));
 }
 
 TEST(WarpContract, RefusalsFailuresAndStops) {
