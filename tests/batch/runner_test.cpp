@@ -626,3 +626,48 @@ TEST_F(Fixture, InputIsReplacedOnlyWhenTheAnswerAllowsIt) {
 }
 
 } // namespace
+
+// A colour map file that is missing, or too short for the map asked for,
+// fails the standard-palette reduction of every file with its own code; the
+// run goes on and each file is still written as the earlier commands left it.
+TEST_F(Fixture, MissingOrShortColourMapIsLoggedPerFile) {
+    MakeScript(kPNG, 0);
+    auto reduce = std::make_unique<CScriptCommand>(CMD_TO_256_COLORS);
+    reduce->m_nParam[0] = 2;  // standard palette
+    reduce->m_nParam[1] = 0;  // nearest colour: reads the map
+    reduce->m_nParam[2] = 0;
+    reduce->m_nParam[3] = 0;
+    script.InsertCommand(std::move(reduce), -1);  // line 3, after "Set Output Options"
+    for (int i = 0; i < 2; ++i) WriteImage(in / ("f" + std::to_string(i) + ".bmp"), 24, i);
+    const std::string list = (in / "f0.bmp").string() + "\n" + (in / "f1.bmp").string() + "\n";
+
+    const fs::path data = root / "data";
+    fs::create_directories(data);
+    const char* before = std::getenv("BRELLIX_DATA_DIR");
+    const std::string saved = before ? before : "";
+    struct Restore {
+        std::string value;
+        bool had;
+        ~Restore() { had ? setenv("BRELLIX_DATA_DIR", value.c_str(), 1) : unsetenv("BRELLIX_DATA_DIR"); }
+    } restore{saved, before != nullptr};
+    setenv("BRELLIX_DATA_DIR", data.c_str(), 1);
+
+    const struct {
+        const char* name;
+        size_t bytes;  // of KCD.DAT; SIZE_MAX for none
+        KervErrorCode code;
+    } cases[] = {{"missing", SIZE_MAX, KERV_NO_COLOR_TABLE},
+                 {"only the 16-colour map", 32768, KERV_FILE_READ}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(data / "KCD.DAT");
+        if (c.bytes != SIZE_MAX) brellix::test::WriteFileBytes(data / "KCD.DAT", std::vector<uint8_t>(c.bytes, 0));
+        window.lines.clear();
+        fs::remove_all(out);
+        BatchRunner r(script, window, State(list));
+        ASSERT_EQ(r.RunConversion(), 1);
+        EXPECT_EQ(window.count("Script Line 3 Error: " + ErrorCodeToText(c.code)), 2);
+        EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"f0.png", "f1.png"}));
+        EXPECT_EQ(r.successCount(), 2);
+    }
+}
