@@ -7,6 +7,7 @@ packages=(
   libpng-dev libjpeg62-turbo-dev libtiff-dev libgif-dev zlib1g-dev
   libjpeg-turbo-progs netpbm imagemagick
   clang libclang-rt-14-dev
+  qt6-base-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,9 @@
+// Facts about the program that every window shows the same way.
+#pragma once
+
+#include <QString>
+
+// The program's name, as the title bars and message boxes show it.
+QString ApplicationName();
+// The version, from the build.
+QString ApplicationVersion();
