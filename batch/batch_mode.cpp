@@ -49,6 +49,9 @@ BatchModeResult RunBatchMode(CScript& script, const CommandLine& cl, BatchWindow
     state.keepOpen = cl.keepOpen;
     state.logPath = cl.logPath.empty() ? std::string() : Absolute(cl.logPath, currentFolder);
     state.currentLogPath = currentLogPath;
+    state.jobs = cl.jobs;
+    state.shardIndex = cl.shardIndex;
+    state.shardCount = cl.shardCount;
     const std::string input = cl.allFiles ? std::string("*.*") : cl.inputSpec;
 
     auto fail = [&](const std::string& text) {

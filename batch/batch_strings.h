@@ -74,4 +74,7 @@ inline constexpr int ConsoleBadVersion = 6110;
 inline constexpr int ConsoleStateFolder = 6111; // %s reason
 inline constexpr int ConsoleListNotRead = 6112; // %s path
 inline constexpr int ConsoleListLine = 6113;    // %i, %s
+inline constexpr int ConsoleBadJobs = 6114;
+inline constexpr int ConsoleBadShard = 6115;
+inline constexpr int ConsoleNoiseOneAtATime = 6116;
 } // namespace ids

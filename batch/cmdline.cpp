@@ -10,7 +10,29 @@ bool HasWildcard(std::string_view s) {
 
 bool IsSwitchName(std::string_view s) {
     if (s.size() != 1) return false;
-    return s[0] == '@' || std::string_view("leinrLEINR").find(s[0]) != std::string_view::npos;
+    return s[0] == '@' || std::string_view("leinrjLEINRJ").find(s[0]) != std::string_view::npos;
+}
+
+// A whole number with an optional sign; false for anything else or a value
+// beyond int.
+bool ParseNumber(std::string_view s, long long* out) {
+    size_t i = 0;
+    const bool negative = !s.empty() && s[0] == '-';
+    if (negative) i = 1;
+    if (i == s.size() || s.size() - i > 9) return false;
+    long long v = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        v = v * 10 + (s[i] - '0');
+    }
+    *out = negative ? -v : v;
+    return true;
+}
+
+// What follows "-j" is its value when it starts like a number ("4", "-3").
+bool StartsLikeNumber(std::string_view s) {
+    const size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
+    return i < s.size() && s[i] >= '0' && s[i] <= '9';
 }
 
 } // namespace
@@ -20,6 +42,38 @@ bool CommandLine::parseParam(std::string_view text, bool isSwitch, bool isLast) 
         lastInvalid = why;
         return false;
     };
+    auto takeJobs = [&](std::string_view value) {
+        long long n = 0;
+        if (!ParseNumber(value, &n) || n < 0 || n > kMaxJobs) return refuse(Invalid::BadJobs);
+        jobs = static_cast<int>(n);
+        return true;
+    };
+    if (state == MayTakeJobs) {
+        state = AfterPlain;
+        const std::string value = isSwitch ? "-" + std::string(text) : std::string(text);
+        if (StartsLikeNumber(value)) return takeJobs(value);
+        jobs = 0;  // "-j" alone: one worker per processor
+    }
+    if (state == ExpectShard) {
+        // K/N with 0 <= K < N.
+        state = AfterPlain;
+        const size_t slash = text.find('/');
+        long long k = 0, n = 0;
+        if (isSwitch || slash == std::string_view::npos || !ParseNumber(text.substr(0, slash), &k) ||
+            !ParseNumber(text.substr(slash + 1), &n) || n < 1 || k < 0 || k >= n)
+            return refuse(Invalid::BadShard);
+        shardIndex = static_cast<int>(k);
+        shardCount = static_cast<int>(n);
+        return true;
+    }
+    // The long switch "--shard K/N" (or "--shard=K/N").
+    if (isSwitch && (text == "-shard" || text.rfind("-shard=", 0) == 0)) {
+        if (state != AfterPlain)
+            return refuse(state == ExpectScript ? Invalid::SwitchBeforeScript : Invalid::Unfinished);
+        state = ExpectShard;
+        if (text.size() > 6) return parseParam(text.substr(7), false, isLast);
+        return isLast ? refuse(Invalid::BadShard) : true;
+    }
     if (isSwitch) {
         // Switches only follow the script or a value.
         if (state != AfterPlain)
@@ -47,9 +101,15 @@ bool CommandLine::parseParam(std::string_view text, bool isSwitch, bool isLast) 
             case 'r':
                 mode = RunRequested;
                 break;
+            case 'j':
+                state = MayTakeJobs;
+                break;
             default:
                 return refuse(Invalid::UnknownSwitch);
             }
+        } else if ((text[0] == 'j' || text[0] == 'J') && state == AfterPlain) {
+            // "-j4": the number written against the switch.
+            return takeJobs(text.substr(1));
         } else {
             return refuse(Invalid::UnknownSwitch);
         }
@@ -69,6 +129,8 @@ bool CommandLine::parseParam(std::string_view text, bool isSwitch, bool isLast) 
             if (HasWildcard(text)) return refuse(Invalid::Wildcard);
             logPath = text;
             break;
+        case MayTakeJobs:
+        case ExpectShard:  // handled above
         case AfterPlain:
             if (!inputSpec.empty()) return refuse(Invalid::SecondSpec);
             if (!imageListPath.empty()) return refuse(Invalid::SpecWithList);
@@ -76,6 +138,10 @@ bool CommandLine::parseParam(std::string_view text, bool isSwitch, bool isLast) 
             allFiles = false;
             break;
         }
+        state = AfterPlain;
+    }
+    if (isLast && state == MayTakeJobs) {
+        jobs = 0;
         state = AfterPlain;
     }
     if (isLast && (state == ExpectImageList || state == ExpectLogPath))

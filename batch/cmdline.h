@@ -13,7 +13,15 @@
 #include <vector>
 
 struct CommandLine {
-    enum State { ExpectScript = 0, AfterPlain = 1, ExpectImageList = 2, ExpectLogPath = 3 };
+    enum State {
+        ExpectScript = 0,
+        AfterPlain = 1,
+        ExpectImageList = 2,
+        ExpectLogPath = 3,
+        // After "-j": a number, or anything else (which then means "-j 0").
+        MayTakeJobs = 4,
+        ExpectShard = 5
+    };
     enum Mode { Nothing = 0, ScriptGiven = 1, RunRequested = 2 };
     enum class Invalid {
         None,
@@ -25,7 +33,9 @@ struct CommandLine {
         LogTwice,
         SecondSpec,
         SpecWithList,
-        Unfinished
+        Unfinished,
+        BadJobs,
+        BadShard
     };
 
     std::string scriptPath;
@@ -36,6 +46,12 @@ struct CommandLine {
     bool minimise = false;
     bool keepOpen = false;
     bool allFiles = true;
+    // The console program's own switches. "-j N": files converted at a time
+    // (0: one per processor); "--shard K/N": only the files whose position in
+    // the list, counted from 0, is K modulo N.
+    int jobs = 1;
+    int shardIndex = 0;
+    int shardCount = 1;
     Mode mode = Nothing;
     State state = ExpectScript;
     // Why the last refused argument was refused, for a hint beside the
@@ -45,6 +61,9 @@ struct CommandLine {
     // One argument, without its switch character. False when it is invalid.
     bool parseParam(std::string_view text, bool isSwitch, bool isLast);
 };
+
+// The most files a run converts at a time.
+inline constexpr int kMaxJobs = 1024;
 
 // Splits an argument into switch flag and text, applying the "/" rule above.
 struct SplitArgument {

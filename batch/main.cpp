@@ -93,6 +93,8 @@ int Run(int argc, char** argv) {
         Error(LoadString(ids::InvalidCommandLine));
         if (cl.lastInvalid == CommandLine::Invalid::SecondSpec)
             Error(LoadString(ids::ConsoleQuoteHint));
+        if (cl.lastInvalid == CommandLine::Invalid::BadJobs) Error(LoadString(ids::ConsoleBadJobs));
+        if (cl.lastInvalid == CommandLine::Invalid::BadShard) Error(LoadString(ids::ConsoleBadShard));
         return kExitError;
     }
     if (cl.mode == CommandLine::Nothing) {
@@ -139,6 +141,12 @@ int Run(int argc, char** argv) {
     if (cl.showErrors && isatty(STDIN_FILENO)) {
         ttyIn = std::fopen("/dev/tty", "r");
         ttyOut = std::fopen("/dev/tty", "w");
+    }
+    // Noise draws from one random sequence that runs on from file to file, so
+    // each file's noise depends on every file before it.
+    if (cl.jobs != 1 && script.FindCommand(CMD_ADD_NOISE)) {
+        Error(LoadString(ids::ConsoleNoiseOneAtATime));
+        cl.jobs = 1;
     }
     ConsoleWindow window(stdout, stderr, ttyIn, ttyOut, isatty(STDERR_FILENO),
                          isatty(STDOUT_FILENO));

@@ -14,8 +14,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 namespace {
 
@@ -211,20 +213,31 @@ bool BatchRunner::loadWatermarks() {
     return true;
 }
 
-bool BatchRunner::openList(std::vector<std::string>* lines) {
-    if (ReadBatchList(state_.batchListPath, state_.headerSkip, lines)) return true;
-    window_.showMessage(LoadString(IsTemporaryListName(state_.batchListPath) ? ids::TempFileFailed
-                                                                             : ids::CannotOpenList),
-                        MessageIcon::Exclamation);
-    return false;
+bool BatchRunner::openList(std::vector<std::string>* lines, bool wholeList) {
+    if (!ReadBatchList(state_.batchListPath, state_.headerSkip, lines)) {
+        window_.showMessage(LoadString(IsTemporaryListName(state_.batchListPath)
+                                           ? ids::TempFileFailed
+                                           : ids::CannotOpenList),
+                            MessageIcon::Exclamation);
+        return false;
+    }
+    if (!wholeList && state_.shardCount > 1) {
+        std::vector<std::string> mine;
+        for (size_t i = static_cast<size_t>(state_.shardIndex); i < lines->size();
+             i += static_cast<size_t>(state_.shardCount))
+            mine.push_back(std::move((*lines)[i]));
+        *lines = std::move(mine);
+    }
+    return true;
 }
 
 bool BatchRunner::scanForOptimumPalette() {
     const CScriptCommand* c = script_.FindCommand(CMD_OPTIMIZED_PALETTE);
     if (!c) return true;
     log_.addString(ids::GatheringPalette);
+    // The palette is the whole batch's, also for a run that converts a share of it.
     std::vector<std::string> lines;
-    if (!openList(&lines)) return false;
+    if (!openList(&lines, /*wholeList=*/true)) return false;
     runState_ = Scanning;
     const int colours =
         ParamOr(c->m_nParam[0], IntSlotDefault(CMD_OPTIMIZED_PALETTE, Slot::P0, 256));
@@ -286,7 +299,7 @@ bool BatchRunner::runCommands(KOwnedHandle& dib, const std::string& inputPath, b
         window_.selectScriptLine(j);
         KHANDLE mark = nullptr;
         if (c && c->m_nID == CMD_OVERLAY_WATERMARK) {
-            if (nextMark < watermarks_.size()) mark = watermarks_[nextMark].get();
+            if (nextMark < marks_->size()) mark = (*marks_)[nextMark].get();
             ++nextMark;
         }
         const std::string step = FormatString(ids::ExecutingLine, j + 1, m);
@@ -313,27 +326,23 @@ bool BatchRunner::runCommands(KOwnedHandle& dib, const std::string& inputPath, b
     return true;
 }
 
+void BatchRunner::pathsOf(const std::string& line, std::string* input, std::string* output) const {
+    std::string inputFolder, name;
+    *input = state_.listMode == 1 ? line : state_.inputFolder + "/" + line;
+    SplitPath(*input, &inputFolder, &name);
+    if (!output) return;
+    std::string folder = state_.output.retainDirectory ? inputFolder : state_.output.folder;
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    *output = folder + name;
+    MakeOutputFileName(output, state_.output.id, false);
+}
+
 BatchRunner::FileOutcome BatchRunner::processFile(const std::string& line, int i, int n,
                                                   bool print) {
     resetFileFlags();
-    std::string inputPath, inputFolder, name;
-    if (state_.listMode == 1) {
-        inputPath = line;
-        SplitPath(line, &inputFolder, &name);
-    } else {
-        inputFolder = state_.inputFolder;
-        inputPath = state_.inputFolder + "/" + line;
-        SplitPath(inputPath, &inputFolder, &name);
-    }
-    window_.setFileName(name);
-
-    std::string outputPath;
-    if (!print) {
-        std::string folder = state_.output.retainDirectory ? inputFolder : state_.output.folder;
-        if (folder.empty() || folder.back() != '/') folder += '/';
-        outputPath = folder + name;
-        MakeOutputFileName(&outputPath, state_.output.id, false);
-    }
+    std::string inputPath, outputPath;
+    pathsOf(line, &inputPath, print ? nullptr : &outputPath);
+    window_.setFileName(BaseName(inputPath));
 
     window_.setCounterText(FormatString(ids::ProcessingFile, i, n));
     window_.setTitle(FormatString(ids::ConversionTitle, i, n));
@@ -399,6 +408,12 @@ BatchRunner::FileOutcome BatchRunner::processFile(const std::string& line, int i
             return FileOutcome::NotDone;
         }
         log_.addString(ids::Overwriting);
+    }
+
+    if (beforeWrite_ && !beforeWrite_()) {
+        aborted_ = stopNow_ = true;
+        log_.addString(ids::UserAbort);
+        return FileOutcome::Abort;
     }
 
     if (const int msg =
@@ -488,6 +503,15 @@ int BatchRunner::RunConversion() {
     fileCount_ = static_cast<int>(lines.size());
     window_.setJobRange(fileCount_);
     window_.setJobPosition(0);
+    int workers = state_.jobs == 0 ? int(std::max(1u, std::thread::hardware_concurrency()))
+                                   : std::max(1, state_.jobs);
+    workers = std::min(workers, fileCount_);
+    if (workers > 1) {
+        convertInParallel(lines, workers);
+        if (!aborted_) afterLoop(false);
+        endRun();
+        return 1;
+    }
     for (int i = 0; i < fileCount_; ++i) {
         const FileOutcome r = processFile(lines[i], i + 1, fileCount_, false);
         if (r == FileOutcome::Done || r == FileOutcome::DoneThenAbort) ++successCount_;

@@ -18,6 +18,7 @@
 #include "core/kmem.h"
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +70,13 @@ struct BatchRunState {
     std::string logPath;
     // Where "CURRENT.LOG" goes; empty for none.
     std::string currentLogPath;
+    // Files converted at a time (0: one per processor). Whatever the number,
+    // the outputs, the log and the counts are those of one at a time.
+    int jobs = 1;
+    // Only the files whose position in the list (from 0) is shardIndex modulo
+    // shardCount are converted; the optimum-palette scan still reads all.
+    int shardIndex = 0;
+    int shardCount = 1;
 };
 
 class BatchRunner {
@@ -98,11 +106,21 @@ class BatchRunner {
 
   private:
     enum class FileOutcome { Done, NotDone, Abort, DoneThenAbort };
+    class ParallelRun;
+    class FileWindow;
+
+    // A runner for one file of a parallel run: a copy of the script, the
+    // parent's watermarks and palette, its own window and log.
+    BatchRunner(const BatchRunner& parent, CScript& script, BatchWindow& window);
 
     void beginRun();
     bool loadWatermarks();
     bool scanForOptimumPalette();
-    bool openList(std::vector<std::string>* lines);
+    bool openList(std::vector<std::string>* lines, bool wholeList = false);
+    // The conversion of the listed files, several at a time.
+    void convertInParallel(const std::vector<std::string>& lines, int workers);
+    // The input and output paths of a list line.
+    void pathsOf(const std::string& line, std::string* input, std::string* output) const;
     FileOutcome processFile(const std::string& line, int i, int n, bool print);
     // The script on one image: false when the user aborted or skipped.
     // *printFailed: a "Print" command of the script failed.
@@ -137,6 +155,12 @@ class BatchRunner {
     OverwriteAnswer lastAnswer_ = OverwriteAnswer::Yes;
 
     std::vector<KOwnedHandle> watermarks_;
+    // The watermarks the commands use: this runner's, or a parent's.
+    const std::vector<KOwnedHandle>* marks_ = &watermarks_;
+    // Called once a file's overwrite question is settled, before anything is
+    // written; false stops the file as an abort. A parallel run that can ask
+    // questions holds each file here until every earlier file got this far.
+    std::function<bool()> beforeWrite_;
     std::array<RGBQUAD, 256> optimumPalette_{};
     int optimumCount_ = 0;
 

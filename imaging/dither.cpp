@@ -432,17 +432,24 @@ KervErrorCode ReadColorMap(const std::string& path, uint32_t offset, uint32_t en
 // ---- DitherToPalette's cache ----
 
 // Lives from the first call to ReleaseDitherCache; remembers the palette it
-// was filled for. One thread only, as every operation here.
+// was filled for. One per thread: a batch converting several files at once
+// reduces each on its own thread, and a thread's cache goes with it.
 struct PaletteCache {
     KHANDLE block = nullptr;
     RGBQUAD palette[256] = {};
     uint32_t count = 0;
 
+    PaletteCache() = default;
+    PaletteCache(const PaletteCache&) = delete;
+    PaletteCache& operator=(const PaletteCache&) = delete;
+    ~PaletteCache() {
+        if (block) KML_GlobalFree(block);
+    }
     bool serves(const RGBQUAD* p, uint32_t n) const {
         return block && n == count && std::memcmp(p, palette, n * sizeof *p) == 0;
     }
 };
-PaletteCache gPaletteCache;
+thread_local PaletteCache gPaletteCache;
 
 // Frees a cache that the current call made if the call does not succeed:
 // a failure leaves the cache as the call found it.

@@ -48,8 +48,8 @@ KervErrorCode DitherToStandardPalette(StatusControlBlock* status, KHANDLE source
 // entries, all copied into the result, of which the first `count` (1 ..
 // 2^targetBits) take part in the matching. Methods 0 and 2 only.
 //
-// Colours are matched through a cache of 2^21 entries kept between calls
-// (until ReleaseDitherCache) and keyed by the top seven bits of each
+// Colours are matched through a cache of 2^21 entries kept between calls on
+// the same thread (until ReleaseDitherCache) and keyed by the top seven bits of each
 // component: the first colour met for a key decides that key's index, so a
 // colour and its neighbour one step down share an answer. A call with a
 // different palette or count empties the cache first. The cache block is
@@ -59,7 +59,9 @@ KervErrorCode DitherToPalette(StatusControlBlock* status, KHANDLE source, KHANDL
                               uint8_t targetBits, const RGBQUAD* palette, uint8_t method,
                               uint8_t reduceBleed, uint16_t count);
 
-// Frees DitherToPalette's cache (nothing happens when there is none).
+// Frees DitherToPalette's cache (nothing happens when there is none). Each
+// thread has its own cache, freed when the thread ends; this frees the
+// calling thread's.
 void ReleaseDitherCache();
 
 // Reduces to black and white (a 1-bit result, entry 0 black, entry 1 white,

@@ -158,9 +158,8 @@ bool WriteConvertScript(const std::string& path, int id, const std::string& fold
 
 // Photo-sized test images for the benchmarks: count landscapes of
 // 1920 x 1280 as JPEG and as BMP, the scripts jpg.ksc and bmp.ksc that
-// re-encode them into out-jpg/ and out-bmp/, and the pipelines rotgrey.ksc,
-// blursharp.ksc and gif256.ksc (into out-rotgrey/, out-blursharp/ and
-// out-gif256/).
+// re-encode them into out-jpg/ and out-bmp/, and the pipelines half.ksc,
+// rotgrey.ksc, blursharp.ksc and gif256.ksc (each into out-<name>/).
 int MakePhotos(const std::string& dir, int count) {
     std::error_code ec;
     std::filesystem::create_directories(dir + "/jpg", ec);
@@ -177,6 +176,18 @@ int MakePhotos(const std::string& dir, int count) {
     }
     ok &= WriteConvertScript(dir + "/jpg.ksc", 10, dir + "/out-jpg");
     ok &= WriteConvertScript(dir + "/bmp.ksc", 1, dir + "/out-bmp");
+    {
+        // Half the size (resampled), JPEG at quality 85.
+        std::vector<std::unique_ptr<CScriptCommand>> c;
+        auto half = Command(CMD_RESIZE);
+        half->m_nParam[0] = 5; // width x height
+        half->m_nParam[1] = 0; // resample where it can
+        half->m_nParam[2] = 50;
+        half->m_nParam[3] = 50;
+        half->m_nParam[4] = 1; // percent
+        c.push_back(std::move(half));
+        ok &= WriteConvertScript(dir + "/half.ksc", 10, dir + "/out-half", std::move(c));
+    }
     {
         // Rotate 90 degrees to the right, greyscale, PNG.
         std::vector<std::unique_ptr<CScriptCommand>> c;

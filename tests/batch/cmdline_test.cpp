@@ -155,3 +155,64 @@ TEST(CommandLine, InputSpecFolders) {
 }
 
 } // namespace
+
+namespace {
+
+// The console's own switches: what each spelling gives, or why it is refused.
+struct WorkCase {
+    const char* name;
+    V args;
+    bool valid;
+    int jobs, shardIndex, shardCount;
+    CommandLine::Invalid why;
+    const char* inputSpec;
+};
+
+class WorkSwitches : public ::testing::TestWithParam<WorkCase> {};
+
+TEST_P(WorkSwitches, ParseAsDocumented) {
+    const WorkCase& c = GetParam();
+    CommandLine cl;
+    ASSERT_EQ(ParseCommandLine(c.args, &cl), c.valid);
+    if (!c.valid) {
+        EXPECT_EQ(cl.lastInvalid, c.why);
+        return;
+    }
+    EXPECT_EQ(cl.jobs, c.jobs);
+    EXPECT_EQ(cl.shardIndex, c.shardIndex);
+    EXPECT_EQ(cl.shardCount, c.shardCount);
+    EXPECT_EQ(cl.inputSpec, c.inputSpec);
+}
+
+using I = CommandLine::Invalid;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WorkSwitches,
+    ::testing::Values(
+        WorkCase{"Default", {"a.ksc", "-r"}, true, 1, 0, 1, I::None, ""},
+        WorkCase{"JobsNumber", {"a.ksc", "-r", "-j", "3", "*.png"}, true, 3, 0, 1, I::None, "*.png"},
+        WorkCase{"JobsAttached", {"a.ksc", "-j8", "-r"}, true, 8, 0, 1, I::None, ""},
+        WorkCase{"JobsSlash", {"a.ksc", "/j", "2", "/r"}, true, 2, 0, 1, I::None, ""},
+        WorkCase{"JobsZero", {"a.ksc", "-j", "0"}, true, 0, 0, 1, I::None, ""},
+        WorkCase{"JobsMost", {"a.ksc", "-j", "1024"}, true, 1024, 0, 1, I::None, ""},
+        WorkCase{"JobsAloneLast", {"a.ksc", "-r", "-j"}, true, 0, 0, 1, I::None, ""},
+        WorkCase{"JobsAloneBeforeSwitch", {"a.ksc", "-j", "-r"}, true, 0, 0, 1, I::None, ""},
+        WorkCase{"JobsAloneBeforePattern", {"a.ksc", "-j", "*.png"}, true, 0, 0, 1, I::None, "*.png"},
+        WorkCase{"JobsTooMany", {"a.ksc", "-j", "1025"}, false, 0, 0, 0, I::BadJobs, ""},
+        WorkCase{"JobsHuge", {"a.ksc", "-j", "99999999999999"}, false, 0, 0, 0, I::BadJobs, ""},
+        WorkCase{"JobsNegative", {"a.ksc", "-j", "-3"}, false, 0, 0, 0, I::BadJobs, ""},
+        WorkCase{"JobsGarbageAttached", {"a.ksc", "-jx"}, false, 0, 0, 0, I::BadJobs, ""},
+        WorkCase{"JobsNumberThenGarbage", {"a.ksc", "-j", "4x"}, false, 0, 0, 0, I::BadJobs, ""},
+        WorkCase{"Shard", {"a.ksc", "--shard", "1/3", "-r"}, true, 1, 1, 3, I::None, ""},
+        WorkCase{"ShardEquals", {"a.ksc", "-r", "--shard=0/1"}, true, 1, 0, 1, I::None, ""},
+        WorkCase{"ShardLastOfSeven", {"a.ksc", "--shard", "6/7"}, true, 1, 6, 7, I::None, ""},
+        WorkCase{"ShardIndexTooBig", {"a.ksc", "--shard", "3/3"}, false, 0, 0, 0, I::BadShard, ""},
+        WorkCase{"ShardOfNone", {"a.ksc", "--shard", "0/0"}, false, 0, 0, 0, I::BadShard, ""},
+        WorkCase{"ShardNegative", {"a.ksc", "--shard", "-1/3"}, false, 0, 0, 0, I::BadShard, ""},
+        WorkCase{"ShardGarbage", {"a.ksc", "--shard", "two/3"}, false, 0, 0, 0, I::BadShard, ""},
+        WorkCase{"ShardWithoutSlash", {"a.ksc", "--shard", "2"}, false, 0, 0, 0, I::BadShard, ""},
+        WorkCase{"ShardMissing", {"a.ksc", "--shard"}, false, 0, 0, 0, I::BadShard, ""},
+        WorkCase{"ShardBeforeScript", {"--shard", "0/2", "a.ksc"}, false, 0, 0, 0,
+                 I::SwitchBeforeScript, ""}),
+    [](const ::testing::TestParamInfo<WorkCase>& p) { return std::string(p.param.name); });
+
+} // namespace

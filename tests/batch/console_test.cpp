@@ -19,6 +19,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -233,15 +234,19 @@ TEST(Console, EmptyAndHeaderOnlyLists) {
     EXPECT_NE(l.out.find("  /x/b.bmp\n"), std::string::npos);
 }
 
-TEST(Console, CtrlCAbortsCleanly) {
+class CtrlC : public ::testing::TestWithParam<const char*> {};
+
+// One file at a time, and several.
+TEST_P(CtrlC, AbortsCleanly) {
     TempDir dir;
     WriteScript(dir / "demo.ksc");
     fs::create_directories(dir / "in");
     for (int i = 0; i < 40; ++i)
         WriteImage(dir / "in" / ("f" + std::to_string(100 + i) + ".bmp"), 600, 400, i);
-    Result r = RunBatch({"demo", "-r", "in/*.bmp"}, dir.path(), "Reading ");
+    Result r = RunBatch({"demo", "-r", "in/*.bmp", "-j", GetParam()}, dir.path(), "Reading ");
     EXPECT_EQ(r.status, 130) << r.out << r.err;
     EXPECT_NE(r.out.find("User abort. Processing halted.\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("User abort. Processing halted."), r.out.rfind("User abort. Processing halted."));
     EXPECT_EQ(r.out.find("File(s) successfully converted"), std::string::npos);
     // Only complete files in the output folder, and the log saved.
     if (fs::exists(dir / "out"))
@@ -260,6 +265,11 @@ TEST(Console, CtrlCAbortsCleanly) {
     for (const auto& e : fs::directory_iterator(dir.path()))
         EXPECT_NE(e.path().filename().string().rfind("tmpbrl", 0), 0u) << e.path();
 }
+
+INSTANTIATE_TEST_SUITE_P(Jobs, CtrlC, ::testing::Values("1", "3"),
+                         [](const ::testing::TestParamInfo<const char*>& p) {
+                             return std::string(p.param[0] == '1' ? "OneAtATime" : "ThreeAtATime");
+                         });
 
 // The resize command over the sample images shipped with the program: every
 // output has the size the mode asks for, whatever the input's format and depth.
@@ -591,5 +601,141 @@ TEST(Console, ChainsToneCommandsOverTheSamples) {
             }
         EXPECT_EQ(lo, 0);
         EXPECT_EQ(hi, 255);
+    }
+}
+
+// Converting several files at a time changes nothing the user sees: the
+// outputs, standard output, CURRENT.LOG and the exit status are those of one
+// at a time, over the samples and files that fail.
+TEST(Console, SeveralAtATimeIsOneAtATime) {
+    TempDir dir;
+    WriteScript(dir / "demo.ksc");
+    fs::create_directories(dir / "in");
+    for (const auto& e : fs::directory_iterator(BRELLIX_SAMPLE_IMAGES))
+        fs::copy_file(e.path(), dir / "in" / e.path().filename());
+    WriteText(dir / "in/zz-not-an-image.png", "text, not pixels");
+    fs::copy_file(dir / "in/landscape.jpg", dir / "in/zz-cut.jpg");
+    fs::resize_file(dir / "in/zz-cut.jpg", fs::file_size(dir / "in/zz-cut.jpg") / 3);
+
+    struct Outcome {
+        int status;
+        std::string out, currentLog;
+        std::map<std::string, std::vector<uint8_t>> files;
+    };
+    const auto run = [&](const std::string& jobs) {
+        fs::remove_all(dir / "out");
+        std::vector<std::string> args{"demo", "-r", "in/*.*"};
+        if (!jobs.empty()) args.insert(args.end(), {"-j", jobs});
+        Result r = RunBatch(args, dir.path());
+        Outcome o{r.status, r.out, {}, {}};
+        const auto log = ReadFileBytes(dir / "state/brellix/CURRENT.LOG");
+        o.currentLog.assign(log.begin(), log.end());
+        for (const auto& e : fs::directory_iterator(dir / "out"))
+            o.files[e.path().filename().string()] = ReadFileBytes(e.path());
+        return o;
+    };
+    const Outcome one = run("");
+    EXPECT_EQ(one.status, 1);  // the two broken files
+    EXPECT_EQ(one.files.size(), 9u);
+    for (const char* jobs : {"2", "3", "8", "0"}) {
+        SCOPED_TRACE(jobs);
+        const Outcome many = run(jobs);
+        EXPECT_EQ(many.status, one.status);
+        EXPECT_EQ(many.out, one.out);
+        EXPECT_EQ(many.currentLog, one.currentLog);
+        EXPECT_EQ(many.files, one.files);
+    }
+}
+
+// N runs, each with --shard K/N, convert the files of one run exactly once.
+TEST(Console, ShardsCoverTheBatchOnce) {
+    TempDir dir;
+    WriteScript(dir / "demo.ksc");
+    fs::create_directories(dir / "in");
+    for (int i = 0; i < 5; ++i) WriteImage(dir / "in" / ("f" + std::to_string(i) + ".bmp"), 9, 7, uint32_t(i));
+
+    Result all = RunBatch({"demo", "-r", "in/*.bmp"}, dir.path());
+    ASSERT_EQ(all.status, 0) << all.out << all.err;
+    std::map<std::string, std::vector<uint8_t>> want;
+    for (const auto& e : fs::directory_iterator(dir / "out"))
+        want[e.path().filename().string()] = ReadFileBytes(e.path());
+    ASSERT_EQ(want.size(), 5u);
+
+    for (int n : {1, 2, 3, 7}) {
+        SCOPED_TRACE(n);
+        fs::remove_all(dir / "out");
+        std::map<std::string, int> savedBy;  // output name -> runs that wrote it
+        for (int k = 0; k < n; ++k) {
+            const std::string shard = std::to_string(k) + "/" + std::to_string(n);
+            Result r = RunBatch({"demo", "-r", "in/*.bmp", "--shard", shard}, dir.path());
+            EXPECT_EQ(r.status, 0) << r.out << r.err;
+            for (size_t at = 0; (at = r.out.find("Saving ", at)) != std::string::npos; ++at) {
+                const size_t end = r.out.find('\n', at);
+                const std::string path = r.out.substr(at + 7, end - at - 7);
+                ++savedBy[fs::path(path).filename().string()];
+            }
+            // A shard's count is its own share.
+            const int share = (5 - k + n - 1) / n;
+            EXPECT_NE(r.out.find(std::to_string(share) + "  File(s) successfully converted."),
+                      std::string::npos)
+                << r.out;
+        }
+        std::map<std::string, std::vector<uint8_t>> got;
+        for (const auto& e : fs::directory_iterator(dir / "out"))
+            got[e.path().filename().string()] = ReadFileBytes(e.path());
+        EXPECT_EQ(got, want);
+        for (const auto& [name, runs] : savedBy) EXPECT_EQ(runs, 1) << name;
+        EXPECT_EQ(savedBy.size(), 5u);
+    }
+}
+
+// A script with noise runs one file at a time whatever -j says, and says so.
+TEST(Console, NoiseScriptsRunOneAtATime) {
+    TempDir dir;
+    fs::create_directories(dir / "in");
+    for (int i = 0; i < 4; ++i) WriteImage(dir / "in" / ("f" + std::to_string(i) + ".bmp"), 15, 9, uint32_t(i));
+    CScript s;
+    auto noise = std::make_unique<CScriptCommand>(CMD_ADD_NOISE);
+    noise->m_nParam[0] = 0;
+    noise->m_nParam[1] = 60;
+    s.InsertCommand(std::move(noise), -1);
+    auto o = std::make_unique<CScriptCommand>(CMD_SET_OUTPUT_OPTIONS);
+    o->m_nParam[0] = 0;
+    o->m_nParam[1] = 1;
+    o->m_strParam[0] = "out";
+    s.InsertCommand(std::move(o), -1);
+    std::string message;
+    ASSERT_TRUE(s.Save((dir / "noise.ksc").string(), &message)) << message;
+    std::map<std::string, std::vector<uint8_t>> first;
+    for (const char* jobs : {"1", "3"}) {
+        fs::remove_all(dir / "out");
+        Result r = RunBatch({"noise.ksc", "-r", "in/*.bmp", "-j", jobs}, dir.path());
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("converted one at a time") != std::string::npos, std::string(jobs) == "3")
+            << r.err;
+        std::map<std::string, std::vector<uint8_t>> files;
+        for (const auto& e : fs::directory_iterator(dir / "out"))
+            files[e.path().filename().string()] = ReadFileBytes(e.path());
+        if (first.empty()) first = files;
+        EXPECT_EQ(files, first);
+    }
+}
+
+TEST(Console, WorkSwitchesRefuseGarbage) {
+    TempDir dir;
+    WriteScript(dir / "demo.ksc");
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {{{"demo", "-r", "-j", "1025"}, "-j takes"},
+                 {{"demo", "-r", "-j", "-2"}, "-j takes"},
+                 {{"demo", "-r", "-jfast"}, "-j takes"},
+                 {{"demo", "-r", "--shard", "2/2"}, "--shard takes"},
+                 {{"demo", "-r", "--shard", "0/0"}, "--shard takes"},
+                 {{"demo", "-r", "--shard", "x"}, "--shard takes"}};
+    for (const auto& c : cases) {
+        Result r = RunBatch(c.args, dir.path());
+        EXPECT_EQ(r.status, 2) << c.args[3];
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     }
 }

@@ -16,7 +16,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -669,5 +671,156 @@ TEST_F(Fixture, MissingOrShortColourMapIsLoggedPerFile) {
         EXPECT_EQ(window.count("Script Line 3 Error: " + ErrorCodeToText(c.code)), 2);
         EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"f0.png", "f1.png"}));
         EXPECT_EQ(r.successCount(), 2);
+    }
+}
+
+// ---- Several files at a time ----
+
+namespace {
+
+// What a run leaves: the log as shown, the questions and messages, the
+// count, and every output file's bytes.
+struct RunRecord {
+    std::vector<std::string> lines, questions, messages;
+    int success = 0;
+    std::map<std::string, std::vector<uint8_t>> outputs;
+    bool operator==(const RunRecord&) const = default;
+};
+
+struct ParallelCase {
+    const char* name;
+    int jobs;
+    bool unattended;
+    bool existingOutputs;                 // outputs there before the run
+    std::vector<OverwriteAnswer> answers; // for the overwrite questions
+};
+
+class ParallelRuns : public ::testing::TestWithParam<ParallelCase> {};
+
+// Eight inputs: good ones, a missing file, one that is not an image, a
+// truncated bitmap, and two inputs that write the same output (a.bmp and
+// a.tga both give a.png), so the second must find the first's output.
+RunRecord RunOnce(const fs::path& root, int jobs, bool unattended, bool existingOutputs,
+                  const std::vector<OverwriteAnswer>& answers) {
+    const fs::path in = root / "in", out = root / "out";
+    fs::remove_all(out);
+    fs::create_directories(out);
+    std::string list;
+    const auto add = [&](const fs::path& p) { list += p.string() + "\n"; };
+    for (int i = 0; i < 4; ++i) add(in / ("f" + std::to_string(i) + ".bmp"));
+    add(in / "missing.bmp");
+    add(in / "text.bmp");
+    add(in / "cut.bmp");
+    add(in / "a.bmp");
+    add(in / "a.tga");
+    if (existingOutputs)
+        for (const char* name : {"f0.png", "f2.png", "f3.png", "a.png"}) WriteText(out / name, "old");
+
+    CScript script;
+    script.InsertCommand(std::make_unique<CScriptCommand>(CMD_TO_TRUE_COLOR), -1);
+    script.InsertCommand(std::make_unique<CScriptCommand>(CMD_MIRROR), -1);
+    auto o = std::make_unique<CScriptCommand>(CMD_SET_OUTPUT_OPTIONS);
+    o->m_nParam[0] = kPNG - 1;
+    o->m_nParam[1] = 0;
+    o->m_nParam[4] = 1 << 8;
+    o->m_strParam[0] = out.string();
+    script.InsertCommand(std::move(o), -1);
+
+    BatchRunState s;
+    s.batchListPath = (root / "list.txt").string();
+    WriteText(s.batchListPath, list);
+    s.listMode = 1;
+    s.output = OutputSettingsFromCommand(*script.FindCommand(CMD_SET_OUTPUT_OPTIONS), root.string());
+    s.unattended = unattended;
+    s.currentLogPath = (root / "CURRENT.LOG").string();
+    s.jobs = jobs;
+    ScriptedWindow window;
+    window.overwriteAnswers.assign(answers.begin(), answers.end());
+    BatchRunner r(script, window, s);
+    EXPECT_EQ(r.RunConversion(), 1);
+    RunRecord rec{window.lines, window.questions, window.messages, r.successCount(), {}};
+    for (const auto& name : FilesIn(out)) rec.outputs[name] = ReadFileBytes(out / name);
+    // CURRENT.LOG holds the shown log.
+    std::string crlf;
+    for (const auto& l : window.lines) crlf += l + "\r\n";
+    EXPECT_EQ(ReadText(root / "CURRENT.LOG"), crlf);
+    return rec;
+}
+
+TEST_P(ParallelRuns, LeaveWhatOneAtATimeLeaves) {
+    brellix::test::LeakCheck leaks;
+    const ParallelCase& c = GetParam();
+    TempDir root;
+    const fs::path in = root / "in";
+    fs::create_directories(in);
+    for (int i = 0; i < 4; ++i) WriteImage(in / ("f" + std::to_string(i) + ".bmp"), 24, uint32_t(i));
+    WriteText(in / "text.bmp", "not an image at all");
+    WriteImage(in / "cut.bmp", 8, 9);
+    fs::resize_file(in / "cut.bmp", fs::file_size(in / "cut.bmp") / 2);
+    WriteImage(in / "a.bmp", 24, 11);
+    {
+        KOwnedHandle dib(MakeRandomDIB(19, 13, 24, 12));
+        ASSERT_EQ(WriteImageFile((in / "a.tga").string(), dib.get(), 24, 0, DefaultOutputOptions()),
+                  KERV_OK);
+    }
+    const RunRecord one = RunOnce(root.path(), 1, c.unattended, c.existingOutputs, c.answers);
+    const RunRecord many = RunOnce(root.path(), c.jobs, c.unattended, c.existingOutputs, c.answers);
+    EXPECT_EQ(many.lines, one.lines);
+    EXPECT_EQ(many.questions, one.questions);
+    EXPECT_EQ(many.messages, one.messages);
+    EXPECT_EQ(many.success, one.success);
+    EXPECT_EQ(many.outputs, one.outputs);
+    // The second writer of a.png found the first one's output.
+    EXPECT_GE(std::count(one.lines.begin(), one.lines.end(), "Output file exists. Overwriting.") +
+                  std::count(one.lines.begin(), one.lines.end(), "Output file exists. Not overwriting."),
+              1);
+}
+
+using A = OverwriteAnswer;
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, ParallelRuns,
+    ::testing::Values(ParallelCase{"TwoUnattended", 2, true, false, {}},
+                      ParallelCase{"ThreeUnattended", 3, true, false, {}},
+                      ParallelCase{"EightUnattended", 8, true, false, {}},
+                      ParallelCase{"ThreeOverExistingOutputs", 3, true, true, {}},
+                      ParallelCase{"TwoAskingYesNoYesAll", 2, false, true, {A::Yes, A::No, A::YesAll}},
+                      ParallelCase{"EightAskingNoAll", 8, false, true, {A::No, A::NoAll}},
+                      ParallelCase{"ThreeAskingThenCancel", 3, false, true, {A::Yes, A::Cancel}},
+                      ParallelCase{"TwoShowingErrors", 2, false, false, {}}),
+    [](const ::testing::TestParamInfo<ParallelCase>& p) { return std::string(p.param.name); });
+
+} // namespace
+
+// An abort in the middle of a parallel run: every file converted by then is
+// complete and counted, the abort is logged once, at the end.
+TEST_F(Fixture, AbortDuringAParallelRunLeavesOnlyWholeFiles) {
+    MakeScript(kPNG, 0);
+    std::string list;
+    for (int i = 0; i < 12; ++i) {
+        const fs::path p = in / ("f" + std::to_string(i) + ".bmp");
+        KOwnedHandle dib(MakeRandomDIB(400, 300, 24, uint32_t(i)));
+        ASSERT_EQ(WriteImageFile(p.string(), dib.get(), kBMP, 1, DefaultOutputOptions()), KERV_OK);
+        list += p.string() + "\n";
+    }
+    for (int abortAt : {1, 2, 4}) {
+        SCOPED_TRACE(abortAt);
+        fs::remove_all(out);
+        window = ScriptedWindow();
+        window.abortAtPoll = abortAt;
+        BatchRunState s = State(list);
+        s.jobs = 3;
+        BatchRunner r(script, window, s);
+        ASSERT_EQ(r.RunConversion(), 1);
+        EXPECT_TRUE(r.aborted());
+        EXPECT_EQ(window.count("User abort. Processing halted."), 1);
+        ASSERT_FALSE(window.lines.empty());
+        EXPECT_EQ(window.lines.back(), "User abort. Processing halted.");
+        const auto written = FilesIn(out);
+        EXPECT_EQ(int(written.size()), r.successCount());
+        for (const auto& name : written) EXPECT_FALSE(ReadContent(out / name).empty()) << name;
+        // Each counted file's lines are all there, ending with its saving line.
+        int saving = 0;
+        for (const auto& l : window.lines) saving += l.rfind("Saving ", 0) == 0;
+        EXPECT_EQ(saving, r.successCount());
     }
 }
