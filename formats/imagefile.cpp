@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -97,29 +98,94 @@ KervErrorCode Decode(int libraryValue, const uint8_t* data, size_t size, StatusC
     return e;
 }
 
-// Writes bytes to a temporary file in the target's folder, then renames it
-// over the target.
-KervErrorCode WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    std::string tmpl = dir + "/tmpXXXXXXtmp";
-    const int fd = mkstemps(tmpl.data(), 3);
-    if (fd < 0) return KERV_WRITE_FAILED;
-    bool ok = true;
+// The process's file-creation mask, read once before any thread starts
+// (reading it means setting it, which must not race with files being made).
+const mode_t kUmask = [] {
+    const mode_t m = umask(0);
+    umask(m);
+    return m;
+}();
+
+bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
+        if (n <= 0) return false;
         done += size_t(n);
     }
+    return true;
+}
+
+// A name for a temporary file in dir: "tmp", six characters, "tmp".
+std::string TemporaryName(const std::string& dir, unsigned attempt) {
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    uint64_t x = (uint64_t(getpid()) << 32) ^ uint64_t(reinterpret_cast<uintptr_t>(&attempt)) ^
+                 (uint64_t(attempt) * 0x9E3779B97F4A7C15ull) ^ uint64_t(time(nullptr));
+    std::string name = dir + "/tmp";
+    for (int i = 0; i < 6; ++i, x /= 36) name += kChars[x % 36];
+    return name + "tmp";
+}
+
+// The file is written unnamed (O_TMPFILE) and given its name only when
+// complete, so a run killed meanwhile leaves nothing behind. Over an existing
+// file it is named "tmp......tmp" first and renamed over the target (a link
+// cannot replace a file). false when the folder cannot do this (file systems
+// without unnamed files, no /proc): the caller falls back.
+bool WriteUnnamed(const std::string& dir, const std::string& path, const std::vector<uint8_t>& bytes,
+                  KervErrorCode* result) {
+#ifdef O_TMPFILE
+    const int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    *result = KERV_WRITE_FAILED;
+    if (!WriteAll(fd, bytes)) {
+        close(fd);
+        return true;
+    }
+    if (linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (close(fd) == 0) *result = KERV_OK;
+        return true;
+    }
+    if (errno != EEXIST) {
+        close(fd);
+        return errno == ENOENT ? false : true;  // no /proc: fall back
+    }
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = TemporaryName(dir, attempt);
+        if (linkat(AT_FDCWD, self, AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
+        const bool ok = std::rename(temporary.c_str(), path.c_str()) == 0;
+        if (!ok) std::remove(temporary.c_str());
+        if (close(fd) == 0 && ok) *result = KERV_OK;
+        return true;
+    }
+    close(fd);
+    return true;
+#else
+    (void)dir, (void)path, (void)bytes, (void)result;
+    return false;
+#endif
+}
+
+// Writes bytes to a file in the target's folder that takes the target's name
+// only once it is complete: a failed or stopped write never leaves a
+// half-written output, and never touches the file that was there.
+KervErrorCode WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    KervErrorCode result = KERV_WRITE_FAILED;
+    if (WriteUnnamed(dir, path, bytes, &result)) return result;
+
+    std::string tmpl = dir + "/tmpXXXXXXtmp";
+    const int fd = mkstemps(tmpl.data(), 3);
+    if (fd < 0) return KERV_WRITE_FAILED;
+    bool ok = WriteAll(fd, bytes);
     // Files get the permissions a new file would (the temporary one is 0600).
-    const mode_t mask = umask(0);
-    umask(mask);
-    if (ok && fchmod(fd, 0666 & ~mask) != 0) ok = false;
+    if (ok && fchmod(fd, 0666 & ~kUmask) != 0) ok = false;
     if (close(fd) != 0) ok = false;
     if (ok && std::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
     if (!ok) {

@@ -739,3 +739,55 @@ TEST(Console, WorkSwitchesRefuseGarbage) {
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     }
 }
+
+// Killed outright at any moment, a run leaves complete outputs only, and no
+// temporary files: outputs are written unnamed and named when complete.
+TEST(Console, KilledRunsLeaveNothingBehind) {
+    TempDir dir;
+    // Large bitmaps to bitmaps: most of a run is spent writing.
+    WriteScript(dir / "demo.ksc", /*outputId=*/1);
+    fs::create_directories(dir / "in");
+    for (int i = 0; i < 8; ++i)
+        WriteImage(dir / "in" / ("f" + std::to_string(10 + i) + ".bmp"), 1600, 1200, uint32_t(i));
+    // How long a whole run takes here, to spread the kills over it.
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunBatch({"demo", "-r", "in/*.bmp"}, dir.path()).status, 0);
+    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
+                           std::chrono::steady_clock::now() - t0)
+                           .count();
+    uint32_t seed = 12345;
+    int killedMidway = 0;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        SCOPED_TRACE(attempt);
+        fs::remove_all(dir / "out");
+        seed = seed * 1103515245u + 12345u;
+        const auto delay = std::chrono::microseconds((seed >> 8) % uint32_t(std::max<int64_t>(whole, 1)));
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 1), dup2(devnull, 2);
+            if (chdir(dir.path().c_str()) != 0) _exit(99);
+            setenv("BRELLIX_CONFIG", (dir / "config/Brellix.conf").c_str(), 1);
+            setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+            const char* args[] = {BRELLIX_BATCH_PATH, "demo", "-r", "in/*.bmp",
+                                  attempt % 2 ? "-j" : "-r", attempt % 2 ? "2" : "-r", nullptr};
+            execv(BRELLIX_BATCH_PATH, const_cast<char**>(args));
+            _exit(98);
+        }
+        std::this_thread::sleep_for(delay);
+        kill(pid, SIGKILL);
+        int st = 0;
+        waitpid(pid, &st, 0);
+        if (WIFSIGNALED(st)) ++killedMidway;
+        if (!fs::exists(dir / "out")) continue;
+        for (const auto& e : fs::directory_iterator(dir / "out")) {
+            const std::string name = e.path().filename().string();
+            EXPECT_EQ(name.rfind("tmp", 0), std::string::npos) << name;
+            KHANDLE dib = nullptr;
+            int format = 0;
+            EXPECT_EQ(ReadImageFile(e.path().string(), &format, &dib, nullptr, nullptr), KERV_OK) << name;
+            KML_GlobalFree(dib);
+        }
+    }
+    EXPECT_GE(killedMidway, 10);
+}
