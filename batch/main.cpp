@@ -5,6 +5,7 @@
 #include "batch/cmdline.h"
 #include "batch/console_window.h"
 #include "batch/image_list.h"
+#include "batch/runner.h"
 #include "batch/startup.h"
 #include "core/errors.h"
 #include "script/commands.h"
@@ -142,9 +143,7 @@ int Run(int argc, char** argv) {
         ttyIn = std::fopen("/dev/tty", "r");
         ttyOut = std::fopen("/dev/tty", "w");
     }
-    // Noise draws from one random sequence that runs on from file to file, so
-    // each file's noise depends on every file before it.
-    if (cl.jobs != 1 && script.FindCommand(CMD_ADD_NOISE)) {
+    if (cl.jobs != 1 && ScriptCarriesStateAcrossFiles(script)) {
         Error(LoadString(ids::ConsoleNoiseOneAtATime));
         cl.jobs = 1;
     }

@@ -58,6 +58,17 @@ KervErrorCode AccumulatingPaletteBuilder::finish(RGBQUAD* palette, int* count) {
     return KERV_OK;
 }
 
+bool ScriptCarriesStateAcrossFiles(const CScript& script) {
+    for (int j = 0; j < script.GetCount(); ++j) {
+        const CScriptCommand* c = script.GetCommand(j);
+        if (!c) continue;
+        if (c->m_nID == CMD_ADD_NOISE || c->m_nID == CMD_OPTIMIZED_PALETTE) return true;
+        // Keeping the indexes does not reduce, so uses no cache.
+        if (c->m_nID == CMD_APPLY_PALETTE && c->m_nParam[0] != 2) return true;
+    }
+    return false;
+}
+
 void SplitPath(const std::string& path, std::string* folder, std::string* name) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) {
@@ -506,6 +517,7 @@ int BatchRunner::RunConversion() {
     int workers = state_.jobs == 0 ? int(std::max(1u, std::thread::hardware_concurrency()))
                                    : std::max(1, state_.jobs);
     workers = std::min(workers, fileCount_);
+    if (ScriptCarriesStateAcrossFiles(script_)) workers = 1;
     if (workers > 1) {
         convertInParallel(lines, workers);
         if (!aborted_) afterLoop(false);

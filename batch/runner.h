@@ -168,6 +168,13 @@ class BatchRunner {
     int successCount_ = 0;
 };
 
+// True when a command's result for one file depends on the files converted
+// before it, so that the files must be converted one at a time in list
+// order: noise (one random sequence runs on from file to file) and the
+// palettes applied to every file ("Apply a New Palette", "Apply Fully
+// Optimized Palette", whose colour cache is filled by the files before).
+bool ScriptCarriesStateAcrossFiles(const CScript& script);
+
 // Splits a path at its last "/": folder (without the "/"; "." when there is
 // none, "/" for the root) and file name.
 void SplitPath(const std::string& path, std::string* folder, std::string* name);

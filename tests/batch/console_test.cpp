@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -790,4 +791,63 @@ TEST(Console, KilledRunsLeaveNothingBehind) {
         }
     }
     EXPECT_GE(killedMidway, 10);
+}
+
+// The watermark is loaded once, before the files are shared out, and each
+// file's own palette is made on its own thread: several at a time gives what
+// one at a time gives. A gathered palette makes the run go one at a time.
+TEST(Console, WatermarksAndPalettesSeveralAtATime) {
+    TempDir dir;
+    const auto save = [&](const char* name, bool gathered) {
+        CScript s;
+        if (gathered) {
+            auto opt = std::make_unique<CScriptCommand>(CMD_OPTIMIZED_PALETTE);
+            for (int i : {0, 1, 2, 3, 4}) opt->m_nParam[size_t(i)] = std::array{48, 0, 1, 0, 1}[size_t(i)];
+            s.InsertCommand(std::move(opt), -1);
+        }
+        s.InsertCommand(std::make_unique<CScriptCommand>(CMD_TO_TRUE_COLOR), -1);
+        auto mark = std::make_unique<CScriptCommand>(CMD_OVERLAY_WATERMARK);
+        mark->m_strParam[0] = BRELLIX_SAMPLE_WATERMARK;
+        for (int i : {0, 1, 2, 3, 4, 5})
+            mark->m_nParam[size_t(i)] = std::array{30, 60, 80, 0, 10, 1}[size_t(i)];
+        mark->m_crColor[0] = RGB(255, 0, 255);
+        s.InsertCommand(std::move(mark), -1);
+        if (!gathered) {
+            auto own = std::make_unique<CScriptCommand>(CMD_TO_256_COLORS);
+            for (int i : {0, 1, 2, 3}) own->m_nParam[size_t(i)] = std::array{1, 2, 0, 0}[size_t(i)];
+            s.InsertCommand(std::move(own), -1);
+        }
+        auto o = std::make_unique<CScriptCommand>(CMD_SET_OUTPUT_OPTIONS);
+        o->m_nParam[0] = 0;  // BMP
+        o->m_nParam[1] = 1;
+        o->m_strParam[0] = "out";
+        s.InsertCommand(std::move(o), -1);
+        std::string message;
+        ASSERT_TRUE(s.Save((dir / name).string(), &message)) << message;
+    };
+    save("own.ksc", false);
+    save("gathered.ksc", true);
+    const std::string pattern = std::string(BRELLIX_SAMPLE_IMAGES) + "/*.*";
+    for (const char* script : {"own.ksc", "gathered.ksc"}) {
+        std::map<std::string, std::vector<uint8_t>> first;
+        std::string firstOut;
+        for (const char* jobs : {"1", "3"}) {
+            SCOPED_TRACE(std::string(script) + " -j " + jobs);
+            fs::remove_all(dir / "out");
+            Result r = RunBatch({script, "-r", pattern, "-j", jobs}, dir.path());
+            ASSERT_EQ(r.status, 0) << r.out << r.err;
+            const bool oneAtATime = std::string(script) == "gathered.ksc" && std::string(jobs) == "3";
+            EXPECT_EQ(r.err.find("converted one at a time") != std::string::npos, oneAtATime) << r.err;
+            std::map<std::string, std::vector<uint8_t>> files;
+            for (const auto& e : fs::directory_iterator(dir / "out"))
+                files[e.path().filename().string()] = ReadFileBytes(e.path());
+            if (first.empty()) {
+                first = files;
+                firstOut = r.out;
+                ASSERT_EQ(files.size(), 9u);
+            }
+            EXPECT_EQ(files, first);
+            EXPECT_EQ(r.out, firstOut);
+        }
+    }
 }

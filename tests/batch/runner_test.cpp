@@ -832,3 +832,26 @@ TEST_F(Fixture, AbortDuringAParallelRunLeavesOnlyWholeFiles) {
         EXPECT_EQ(saving, r.successCount());
     }
 }
+
+TEST(ScriptCarriesStateAcrossFiles, NoiseAndThePalettesAppliedToEveryFile) {
+    const struct {
+        const char* name;
+        int32_t id;
+        int32_t p0;
+        bool carries;
+    } cases[] = {{"noise", CMD_ADD_NOISE, 1, true},
+                 {"gathered palette", CMD_OPTIMIZED_PALETTE, 256, true},
+                 {"new palette, nearest", CMD_APPLY_PALETTE, 0, true},
+                 {"new palette, diffused", CMD_APPLY_PALETTE, 1, true},
+                 {"new palette, indexes kept", CMD_APPLY_PALETTE, 2, false},
+                 {"own palette of 256 colours", CMD_TO_256_COLORS, 0, false},
+                 {"blur", CMD_BLUR, 0, false}};
+    for (const auto& c : cases) {
+        CScript s;
+        s.InsertCommand(std::make_unique<CScriptCommand>(CMD_FLIP), -1);
+        auto cmd = std::make_unique<CScriptCommand>(c.id);
+        cmd->m_nParam[0] = c.p0;
+        s.InsertCommand(std::move(cmd), -1);
+        EXPECT_EQ(ScriptCarriesStateAcrossFiles(s), c.carries) << c.name;
+    }
+}
