@@ -112,9 +112,11 @@ void CBatchInputDlg::filesPicked() {
     const QStringList picked = files_->selectedFiles();
     if (picked.isEmpty()) return;
     choice_ = InputChoice{};
-    choice_.folder = FromQt(QFileInfo(picked.first()).absolutePath());
+    const QDir folder = QFileInfo(picked.first()).absoluteDir();
+    choice_.folder = FromQt(folder.absolutePath());
+    // Names typed with a folder of their own stay reachable from the first's.
     for (const QString& p : picked)
-        choice_.names.push_back(FromQt(QFileInfo(p).fileName()));
+        choice_.names.push_back(FromQt(folder.relativeFilePath(p)));
     takeOptions();
     accept();
 }

@@ -232,6 +232,31 @@ class BatchDialogsTest : public QObject {
         QVERIFY(!c.useScriptOutput);
     }
 
+    // A name typed with another folder stays reachable from the first name's.
+    void pickedFilesFromTwoFolders() {
+        QDir().mkpath(path("sub"));
+        for (const char* n : {"one.png", "sub/x.png"}) {
+            QFile f(path(QLatin1String(n)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        InputDialogStart start;
+        start.folder = dir_->path().toStdString();
+        CBatchInputDlg dialog(start);
+        dialog.show();
+        Child<QLineEdit>(dialog.fileChooser(), "fileNameEdit")
+            ->setText("\"one.png\" \"" + path("sub/x.png") + "\"");
+        QTRY_VERIFY(NextButton(dialog)->isEnabled());
+        NextButton(dialog)->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        const InputChoice& c = dialog.choice();
+        QCOMPARE(QFileInfo(QString::fromStdString(c.folder)), QFileInfo(dir_->path()));
+        QStringList names;
+        for (const std::string& n : c.names)
+            names << QString::fromStdString(n);
+        names.sort();
+        QCOMPARE(names, (QStringList{"one.png", "sub/x.png"}));
+    }
+
     void cancelledInputDialogIsRejected() {
         InputDialogStart start;
         start.folder = dir_->path().toStdString();
