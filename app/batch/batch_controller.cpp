@@ -19,6 +19,8 @@
 #include <QThread>
 #include <QWidget>
 
+#include <memory>
+
 namespace {
 
 // The set-up's dialogs, modal over the main window.
@@ -54,6 +56,16 @@ std::string BaseFolder(const QString& scriptPath) {
     return FromQt(info.absolutePath());
 }
 
+// The run works on a copy of the script, so the main window may go on
+// reading (and describing) its own while the worker runs.
+std::shared_ptr<CScript> CopyOf(const CScript& script) {
+    auto copy = std::make_shared<CScript>();
+    for (int i = 0; i < script.GetCount(); ++i)
+        if (const CScriptCommand* c = script.GetCommand(i))
+            copy->InsertCommand(std::make_unique<CScriptCommand>(*c), copy->GetCount());
+    return copy;
+}
+
 } // namespace
 
 BatchController::BatchController(QWidget* mainWindow)
@@ -75,8 +87,8 @@ bool BatchController::start(CScript& script, const QString& scriptPath, const Ba
     if (how.commandLine) {
         const CommandLine cl = *how.commandLine;
         const std::string cwd = FromQt(QDir::currentPath());
-        launch(scriptPath, cl.minimise, [&script, cl, cwd](BatchWindow& window) {
-            RunBatchMode(script, cl, window, cwd, CurrentLogPath());
+        launch(scriptPath, cl.minimise, [run = CopyOf(script), cl, cwd](BatchWindow& window) {
+            RunBatchMode(*run, cl, window, cwd, CurrentLogPath());
         });
         return true;
     }
@@ -85,8 +97,8 @@ bool BatchController::start(CScript& script, const QString& scriptPath, const Ba
     if (!SetUpInteractiveRun(script, BaseFolder(scriptPath), ui, AppSettings(), &setup))
         return false;
     setup.state.currentLogPath = CurrentLogPath();
-    launch(scriptPath, false, [&script, setup](BatchWindow& window) {
-        BatchRunner runner(script, window, setup.state);
+    launch(scriptPath, false, [run = CopyOf(script), setup](BatchWindow& window) {
+        BatchRunner runner(*run, window, setup.state);
         if (setup.print)
             runner.RunPrint();
         else

@@ -7,11 +7,12 @@
 // window through QtBatchWindow; start() returns as soon as it is going.
 //
 // While a run is going on (and until its window is closed with OK) running()
-// is true: the main window must not let the script be edited nor start other
-// image work, since the run reads the script and shares the image layers'
-// caches. With the command line's minimise flag the main window is minimised
-// for the run, and while it is minimised its title shows the script's name and
-// the file counter; the title it had comes back at the end.
+// is true: the main window must not let the script be edited (the run's
+// script lines are reported by position) nor start other image work, which
+// would share the image layers' caches with the run. The run works on its
+// own copy of the script, so reading the script meanwhile is safe. With the command line's minimise
+// flag the main window is minimised for the run, and while it is minimised its title shows the
+// script's name and the file counter; the title it had comes back at the end.
 #pragma once
 
 #include <QObject>

@@ -619,6 +619,29 @@ class BatchControllerTest : public QObject {
         QVERIFY(!Progress());
     }
 
+    // The run works on its own copy: what happens to the main window's script
+    // meanwhile does not reach it.
+    void runKeepsItsOwnScript() {
+        KeepInputs({"gradient.bmp", "shapes.png"});
+        QFile bad(in_ + "/aaa-broken.xyz");
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("not an image");
+        bad.close();
+        auto script = std::make_unique<CScript>();
+        Build(*script, kPNG);
+        auto input = SelectAllIn(in_, true, true);
+        QVERIFY(controller_->start(*script, path("test.ksc")));
+        auto message = WhenShown("batchMessage", [&](QWidget* box) {
+            script.reset();
+            Click(box, "ok");
+        });
+        QVERIFY(WaitForTheEnd());
+        QVERIFY(message->ran);
+        QCOMPARE(Log().last(), QStringLiteral("2  File(s) successfully converted."));
+        QVERIFY(IsMirrorOf(out_ + "/shapes.png", in_ + "/shapes.png"));
+        QVERIFY(CloseAndWait());
+    }
+
     void secondStartWhileRunningDoesNothing() {
         KeepInputs({"shapes.png"});
         CScript script;
