@@ -58,6 +58,8 @@ inline constexpr int ListRequired = 6054;
 
 inline constexpr int LogNotSaved = 6060; // %s reason
 
+inline constexpr int OutputFolderNotMade = 6065; // %s folder, %s reason
+
 inline constexpr int InvalidCommandLine = 6070;
 
 inline constexpr int ConsoleUsage = 6100;
