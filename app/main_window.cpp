@@ -304,10 +304,13 @@ void MainWindow::connectSignals() {
     connect(moveDownButton_, &QPushButton::clicked, this, &MainWindow::onMoveDown);
     connect(editButton_, &QPushButton::clicked, this, &MainWindow::onEdit);
     connect(scriptList_, &QListWidget::itemDoubleClicked, this, &MainWindow::onEdit);
-    connect(scriptList_, &QListWidget::currentRowChanged, this, [this] {
+    // The current row changes before the selection follows it: both count.
+    auto selectionChanged = [this] {
         updatePane();
         updateAvailability();
-    });
+    };
+    connect(scriptList_, &QListWidget::currentRowChanged, this, selectionChanged);
+    connect(scriptList_, &QListWidget::itemSelectionChanged, this, selectionChanged);
     connect(execButton_, &QPushButton::clicked, this, &MainWindow::onExec);
     connect(testButton_, &QPushButton::clicked, this, &MainWindow::onTest);
     connect(startButton_, &QPushButton::clicked, this, &MainWindow::onStart);

@@ -43,7 +43,7 @@ class ScriptedDialogs : public UserDialogs {
     std::deque<BoxAnswer> answers;
     std::deque<QString> openNames;
     std::deque<QString> saveNames;
-    std::vector<QString> openTitles, saveTitles, openFilters;
+    QStringList openTitles, saveTitles, openFilters;
     std::function<bool(CScriptCommand&)> editHook;
     bool realEditor = false;
     std::function<void(SlotEditor&)> editorHook;
