@@ -111,7 +111,7 @@ void MainWindow::buildActions() {
     actPaste_->setIcon(QIcon::fromTheme(QStringLiteral("edit-paste")));
     actImageList_ =
         make(appids::MenuImageList, "actionImageList", QKeySequence(Qt::CTRL | Qt::Key_I));
-    actImageList_->setIcon(ThemeIcon("view-list", QStyle::SP_FileDialogDetailedView, s));
+    actImageList_->setIcon(ThemeIcon("emblem-photos", QStyle::SP_FileDialogDetailedView, s));
     actHelpTopics_ = make(appids::MenuHelpTopics, "actionHelpTopics");
     actHelpTopics_->setIcon(ThemeIcon("help-browser", QStyle::SP_DialogHelpButton, s));
     actAbout_ = make(appids::MenuAbout, "actionAbout");
@@ -283,7 +283,7 @@ void MainWindow::buildCentre() {
     stepProgress_->setSizePolicy(keep);
     stepProgress_->hide();
     stopButton_ = Button(appids::Stop, appids::TipStop, "stopButton");
-    stopButton_->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
+    stopButton_->setIcon(ThemeIcon("process-stop", QStyle::SP_BrowserStop, style()));
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(stepText_);
     bottom->addWidget(stepProgress_, 1);

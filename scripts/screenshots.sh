@@ -14,7 +14,8 @@ build="$(realpath -m "${2:-$repo/build}")"
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-mapfile -t targets < <(cmake --build "$build" --target help | sed -n 's/^\.\.\. \(brellix-screenshots-[A-Za-z0-9_-]*\).*/\1/p')
+mapfile -t targets < <(cmake --build "$build" --target help |
+  sed -n 's/^\.\.\. \(brellix-screenshots-[A-Za-z0-9_-]*\).*/\1/p' | grep -v '_autogen$')
 if [ "${#targets[@]}" -eq 0 ]; then
   echo "no screenshot programs in $build" >&2
   exit 1

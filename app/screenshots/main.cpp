@@ -5,6 +5,7 @@
 // main-empty.png      the window as it starts: no script, the built-in picture
 // main-demo.png       samples/demo.ksc loaded, a sample as the preview image
 // main-tested.png     the same after Test Script ran the whole script
+// main-running.png    a long command running on a large picture, with Stop
 // slot-editor.png     the parameter editor of the demo's resize command
 // about.png           the about box
 //
@@ -19,12 +20,15 @@
 #include "app/slot_editor.h"
 #include "batch/startup.h"
 #include "core/settings.h"
+#include "formats/imagefile.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
@@ -34,9 +38,15 @@
 
 namespace {
 
-// Answers every question with its first button and records nothing.
+// Answers every question with its first button; parameters are those of a
+// long motion blur.
 class SilentDialogs : public QtUserDialogs {
   public:
+    bool editParameters(QWidget*, CScriptCommand& command) override {
+        command.m_nParam[0] = 45;
+        command.m_nParam[1] = 40;
+        return true;
+    }
     BoxAnswer ask(QWidget*, const QString& text, BoxButtons buttons, BoxIcon) override {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
         return buttons == BoxButtons::YesNo || buttons == BoxButtons::YesNoCancel ? BoxAnswer::Yes
@@ -114,6 +124,37 @@ int main(int argc, char** argv) {
         window.preview().test(window.document().script());
         if (!WaitIdle(window)) ++failures;
         failures += !Save(window, folder, "main-tested.png");
+
+        // A long command on a large picture, caught while it runs.
+        KOwnedHandle large(AllocDIB(3000, 2000, 24, 0));
+        {
+            DIBLock d(large.get());
+            for (int y = 0; y < 2000; ++y)
+                for (int x = 0; x < 3000; ++x) {
+                    uint8_t* p = d.row(y) + 3 * x;
+                    p[0] = static_cast<uint8_t>(x / 12);
+                    p[1] = static_cast<uint8_t>(y / 8);
+                    p[2] = static_cast<uint8_t>((x + y) / 20);
+                }
+        }
+        const std::string largePath = ToPath(home.filePath("large.bmp"));
+        if (WriteImageFile(largePath, large.get(), 1, 1, OutputOptions{}) != KERV_OK) ++failures;
+        large.reset();
+        AppSettings().Set(setting::PreviewImage, largePath);
+        window.initialise();
+        if (!WaitIdle(window)) ++failures;
+        window.findChild<QListWidget*>("availableCommands")
+            ->setCurrentRow(CMD_MOTION_BLUR - FIRST_COMMAND_ID);
+        window.findChild<QPushButton*>("addButton")->click();
+        window.findChild<QPushButton*>("execButton")->click();
+        auto* bar = window.findChild<QProgressBar*>("stepProgress");
+        QElapsedTimer t;
+        t.start();
+        while (bar->value() < 20 && window.preview().running() && t.elapsed() < 30000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        failures += !Save(window, folder, "main-running.png");
+        window.preview().stop();
+        if (!WaitIdle(window)) ++failures;
 
         SlotEditor editor(*window.document().script().GetCommand(1), &window);
         editor.show();
