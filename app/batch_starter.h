@@ -33,5 +33,5 @@ class BatchStarter : public QObject {
     void finished();
 };
 
-// The program's batch side for mainWindow; null when the program has none.
+// The program's batch side for mainWindow.
 std::unique_ptr<BatchStarter> MakeBatchStarter(QWidget* mainWindow);

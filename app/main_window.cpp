@@ -4,6 +4,7 @@
 #include "app/app_icon.h"
 #include "app/app_info.h"
 #include "app/app_start.h"
+#include "app/batch/batch_controller.h"
 #include "app/main_strings.h"
 #include "app/preview/preview_box.h"
 #include "app/preview/preview_image.h"
@@ -793,6 +794,33 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-std::unique_ptr<BatchStarter> MakeBatchStarter(QWidget*) {
-    return nullptr;
+namespace {
+
+// The program's batch side: the controller of the batch dialogs and the
+// progress window, behind the interface the window uses.
+class ControllerBatchStarter : public BatchStarter {
+  public:
+    explicit ControllerBatchStarter(QWidget* mainWindow) : controller_(mainWindow) {
+        connect(&controller_, &BatchController::runningChanged, this,
+                &BatchStarter::runningChanged);
+        connect(&controller_, &BatchController::mainStatusChanged, this,
+                &BatchStarter::mainStatusChanged);
+        connect(&controller_, &BatchController::scriptLineSelected, this,
+                &BatchStarter::scriptLineSelected);
+        connect(&controller_, &BatchController::finished, this, &BatchStarter::finished);
+    }
+    bool start(CScript& script, const QString& scriptPath,
+               const CommandLine* commandLine) override {
+        return controller_.start(script, scriptPath, BatchStart{commandLine});
+    }
+    bool running() const override { return controller_.running(); }
+
+  private:
+    BatchController controller_;
+};
+
+} // namespace
+
+std::unique_ptr<BatchStarter> MakeBatchStarter(QWidget* mainWindow) {
+    return std::make_unique<ControllerBatchStarter>(mainWindow);
 }
