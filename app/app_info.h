@@ -7,3 +7,6 @@
 QString ApplicationName();
 // The version, from the build.
 QString ApplicationVersion();
+// Makes the program's resources (icons, the built-in picture) available;
+// needed once before the first use, since they live in a static library.
+void InitAppResources();
