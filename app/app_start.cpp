@@ -1,6 +1,7 @@
 #include "app/app_start.h"
 
-#include "app/script_model.h"
+#include "script/commands.h"
+#include "script/script.h"
 #include "core/settings.h"
 
 #include <fcntl.h>

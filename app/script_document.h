@@ -6,7 +6,8 @@
 // the modified flag; New, Open and a successful Save clear it.
 #pragma once
 
-#include "app/script_model.h"
+#include "script/commands.h"
+#include "script/script.h"
 
 #include <cstdint>
 #include <functional>

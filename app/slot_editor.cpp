@@ -3,7 +3,8 @@
 #include "app/color_chooser.h"
 #include "app/main_strings.h"
 #include "app/qt_text.h"
-#include "app/script_model.h"
+#include "script/commands.h"
+#include "script/script.h"
 #include "core/settings.h"
 
 #include <QDialogButtonBox>
@@ -19,8 +20,6 @@
 
 #include <limits>
 
-// The slot table's member "slots" is spelt like Qt's keyword macro.
-#undef slots
 
 namespace {
 
@@ -104,7 +103,7 @@ SlotEditor::SlotEditor(CScriptCommand& command, QWidget* parent)
     grid->setVerticalSpacing(4);
     const CommandInfo* info = FindCommandInfo(command.m_nID);
     const int32_t id = command.m_nID;
-    for (const SlotInfo& slot : info ? info->slots : std::span<const SlotInfo>{}) {
+    for (const SlotInfo& slot : info ? info->slotTable : std::span<const SlotInfo>{}) {
         QWidget* field = nullptr;
         if (IsIntSlot(slot.slot)) {
             auto* spin = new QSpinBox;

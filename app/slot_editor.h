@@ -9,7 +9,8 @@
 // a button that opens the colour chooser for colours.
 #pragma once
 
-#include "app/script_model.h"
+#include "script/commands.h"
+#include "script/script.h"
 #include "core/dib.h"
 
 #include <QDialog>

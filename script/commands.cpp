@@ -322,14 +322,14 @@ const CommandInfo* FindCommandInfo(int32_t id) {
 const SlotInfo* FindSlotInfo(int32_t id, Slot slot) {
     const CommandInfo* info = FindCommandInfo(id);
     if (!info) return nullptr;
-    for (const SlotInfo& s : info->slots)
+    for (const SlotInfo& s : info->slotTable)
         if (s.slot == slot) return &s;
     return nullptr;
 }
 
 bool CommandHasParameters(int32_t id) {
     const CommandInfo* info = FindCommandInfo(id);
-    return info && !info->slots.empty();
+    return info && !info->slotTable.empty();
 }
 
 namespace {

@@ -165,7 +165,7 @@ struct CommandInfo {
     int32_t id;
     CommandKind kind;
     DepthRule depthRule;
-    std::span<const SlotInfo> slots;  // empty for the 24 parameterless kinds
+    std::span<const SlotInfo> slotTable;  // its slots; empty for the 24 parameterless kinds
     // Only one command of this kind may be in a script.
     bool onceOnly;
 };

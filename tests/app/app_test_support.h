@@ -4,7 +4,8 @@
 #pragma once
 
 #include "app/batch_starter.h"
-#include "app/script_model.h"
+#include "script/commands.h"
+#include "script/script.h"
 #include "app/slot_editor.h"
 #include "app/user_dialogs.h"
 #include "batch/cmdline.h"

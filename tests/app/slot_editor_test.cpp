@@ -11,7 +11,6 @@
 #include <QSpinBox>
 #include <QtTest>
 
-#undef slots
 
 using namespace apptest;
 
@@ -34,7 +33,7 @@ class SlotEditorTest : public QObject {
     void oneFieldPerSlotWithTheTablesRange_data() {
         QTest::addColumn<int>("id");
         for (const CommandInfo& info : AllCommands())
-            if (!info.slots.empty())
+            if (!info.slotTable.empty())
                 QTest::newRow(CommandDisplayName(info.id).c_str()) << int(info.id);
     }
     void oneFieldPerSlotWithTheTablesRange() {
@@ -45,8 +44,8 @@ class SlotEditorTest : public QObject {
         int fields = 0;
         for (QWidget* w : editor.findChildren<QWidget*>())
             if (w->objectName().startsWith("slot_")) ++fields;
-        QCOMPARE(fields, int(info->slots.size()));
-        for (const SlotInfo& slot : info->slots) {
+        QCOMPARE(fields, int(info->slotTable.size()));
+        for (const SlotInfo& slot : info->slotTable) {
             QWidget* w = Field(editor, slot.slot);
             QVERIFY2(w, SlotName(slot.slot));
             if (slot.slot <= Slot::P9) {

@@ -58,7 +58,7 @@ const Image kImages[] = {{"1-bit", 1, false}, {"4-bit", 4, false}, {"8-bit colou
 std::unique_ptr<CScriptCommand> WithDefaults(int32_t id) {
     auto c = std::make_unique<CScriptCommand>(id);
     if (const CommandInfo* info = FindCommandInfo(id))
-        for (const SlotInfo& s : info->slots) {
+        for (const SlotInfo& s : info->slotTable) {
             const int i = static_cast<int>(s.slot);
             if (i <= 9) c->m_nParam[i] = IntSlotDefault(id, s.slot, c->m_nParam[i]);
             if (s.slot == Slot::F0 || s.slot == Slot::F1)

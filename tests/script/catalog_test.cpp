@@ -61,7 +61,7 @@ TEST(Catalogue, KindsAndDepthRules) {
 TEST(Catalogue, SlotTableIsWellFormed) {
     for (const CommandInfo& c : AllCommands()) {
         std::set<Slot> seen;
-        for (const SlotInfo& s : c.slots) {
+        for (const SlotInfo& s : c.slotTable) {
             EXPECT_TRUE(seen.insert(s.slot).second) << c.id << " repeats a slot";
             EXPECT_NE(s.meaning, nullptr);
             if (s.ranged) {
