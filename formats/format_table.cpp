@@ -78,7 +78,7 @@ const ReadableFormatEntry kReadable[] = {
     {36, "Tagged Image File Format", 0, 2, {"tif", "tiff"}, K::Library, true},
     {37, "Windows Metafile", 0, 1, {"wmf"}, K::Metafile, false},
     {38, "WordPerfect Graphic", 0, 1, {"wpg"}, K::Library, false},
-    {30, "Adobe Photoshop", 0, 1, {"psd"}, K::Library, false},
+    {30, "Adobe Photoshop", 0, 1, {"psd"}, K::Library, true},
     {22, "Portable Bitmap", 0, 1, {"pbm"}, K::Library, true},
     {25, "Portable Greymap", 0, 1, {"pgm"}, K::Library, true},
     {29, "Portable Pixmap", 0, 2, {"ppm", "pnm"}, K::Library, true},
@@ -153,6 +153,7 @@ bool IsOutputFormatWritable(int id) {
     case 25:  // PGM
     case 28:  // PNG
     case 29:  // PPM
+    case 30:  // PSD
     case 35:  // TGA
     case 36:  // TIF
         return true;
