@@ -12,6 +12,7 @@ DecodeFunc DecoderFor(int libraryValue) {
     case 24: return DecodePCX;
     case 28: return DecodePNG;
     case 30: return DecodePSD;
+    case 31: return DecodeQZM;
     case 35: return DecodeTGA;
     case 36: return DecodeTIF;
     default: return nullptr;
@@ -30,6 +31,7 @@ EncodeFunc EncoderFor(int libraryValue) {
     case 24: return EncodePCX;
     case 28: return EncodePNG;
     case 30: return EncodePSD;
+    case 31: return EncodeQZM;
     case 35: return EncodeTGA;
     case 36: return EncodeTIF;
     default: return nullptr;

@@ -87,7 +87,7 @@ const ReadableFormatEntry kReadable[] = {
     {15, "Lotus PIC", 0, 1, {"pic"}, K::Library, false},
     {27, "Macintosh PICT", 0, 2, {"pct", "pict"}, K::Library, false},
     {9, "FlashPix", 0, 1, {"fpx"}, K::Library, false},
-    {31, "QZM Layered Image", 0, 1, {"qzm"}, K::Library, false},
+    {31, "QZM Layered Image", 0, 1, {"qzm"}, K::Library, true},
     {34, "Scitex Continuous Tone", 0, 2, {"sct", "ct"}, K::Library, false},
 };
 
@@ -154,6 +154,7 @@ bool IsOutputFormatWritable(int id) {
     case 28:  // PNG
     case 29:  // PPM
     case 30:  // PSD
+    case 31:  // QZM
     case 35:  // TGA
     case 36:  // TIF
         return true;
