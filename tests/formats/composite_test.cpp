@@ -68,7 +68,7 @@ KervErrorCode Composite(KHANDLE canvas, KHANDLE cover, KHANDLE layer, KHANDLE ma
                         const Placement& p) {
     BlendRangeTables tables;
     const uint16_t n = p.ranges ? BuildBlendRanges(p.ranges, &tables) : 0;
-    LayerRect rect{p.left, p.top, p.left + 1, p.top + 1};
+    const LayerRect rect{p.left, p.top, p.left, p.top}; // right and bottom are not used
     return CompositeLayer(canvas, cover, layer, mask, uint8_t(p.opacity), uint8_t(p.mode), rect,
                           p.keep, n ? &tables : nullptr);
 }
