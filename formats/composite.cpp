@@ -101,10 +101,12 @@ inline uint32_t BlendValue(uint32_t d, uint32_t s, uint32_t r, const Tables& t) 
     if constexpr (Mode == kBlendLighten) return std::max(d, s);
     if constexpr (Mode == kBlendMultiply) return t.mul[d * s];
     if constexpr (Mode == kBlendScreen) return 255 - t.mul[(255 - d) * (255 - s)];
-    if constexpr (Mode == kBlendOverlay)
-        return d >= 128 ? 255 - (((255 - d) * (255 - s)) >> 7) : (d * s) >> 7;
-    if constexpr (Mode == kBlendHardLight)
-        return s >= 128 ? 255 - (((255 - s) * (255 - d)) >> 7) : (d * s) >> 7;
+    // Both halves are computed so that the choice compiles to a select:
+    // on photographs the branch would be mispredicted half the time.
+    if constexpr (Mode == kBlendOverlay || Mode == kBlendHardLight) {
+        const uint32_t screen = 255 - (((255 - d) * (255 - s)) >> 7), multiply = (d * s) >> 7;
+        return (Mode == kBlendOverlay ? d : s) >= 128 ? screen : multiply;
+    }
     if constexpr (Mode == kBlendSoftLight) {
         // Below the pivot: d - (1 - 2s) d (1 - d); above: d + (2s - 1)(sqrt(d) - d).
         if (s < 128) return d - t.mul[t.mul[(255 - 2 * s) * d] * (255 - d)];
@@ -245,9 +247,16 @@ template <int Channels, int Mode> void BlendRow(const BlendRowArgs& a) {
             for (int k = 0; k < Channels; ++k)
                 layered[k] = t.mul[d[k] * (255 - r) + BlendValue<Mode>(d[k], s[k], r, t) * r];
         }
+        // A covered canvas makes X = t, an opaque mask Y = t (mul(t x 255) = t),
+        // and both together the result t: the look-ups they save change nothing.
+        if (c == 255 && m == 255) {
+            for (int k = 0; k < Channels; ++k)
+                d[k] = static_cast<uint8_t>(layered[k]);
+            continue;
+        }
         for (int k = 0; k < Channels; ++k) {
-            const uint32_t x = t.mul[layered[k] * c + s[k] * (255 - c)];
-            const uint32_t y = t.mul[d[k] * (255 - m) + layered[k] * m];
+            const uint32_t x = c == 255 ? layered[k] : t.mul[layered[k] * c + s[k] * (255 - c)];
+            const uint32_t y = m == 255 ? layered[k] : t.mul[d[k] * (255 - m) + layered[k] * m];
             d[k] = static_cast<uint8_t>((y * (65536 - w) + x * w + 32768) >> 16);
         }
     }
