@@ -274,6 +274,11 @@ KervErrorCode DecodeQZM(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* i
     }
     KHANDLE canvas = nullptr;
     if (KervErrorCode e = conduit.Finish(&canvas)) return e;
+    {
+        // Layer pixels and the background may name entries past a short palette.
+        DIBLock d(canvas);
+        if (d) ClampPaletteIndexes(d.header());
+    }
     progress.end();
     if (info) {
         info->attributes = hd.file.attributes;

@@ -1,3 +1,4 @@
+#include "core/settings.h"
 #include "formats/codec_qzm.h"
 #include "formats/format_table.h"
 #include "formats/imagefile.h"
@@ -232,6 +233,44 @@ TEST(QzmCodec, EverySubTypeAndVersionThroughTheFiles) {
                 const int compressions[] = {7, 8, 1};
                 EXPECT_EQ(info.options.compression, compressions[sub]);
             }
+}
+
+TEST(QzmCodec, EncodingSettingsChooseCompressionAndVersion) {
+    SettingsStore store;
+    FormatOptions o;
+    ASSERT_EQ(LoadFormatSettings(store, "Encoding", 31, &o), 0);
+    EXPECT_EQ(o.compression, 7);
+    EXPECT_EQ(o.version, 4);
+    store.SetInt("Encoding", "QZMCompression", 8);
+    store.SetInt("Encoding", "QZMVersion", 5);
+    ImageFileInfo info;
+    ASSERT_EQ(LoadFormatSettings(store, "Encoding", 31, &info.options), 0);
+    KOwnedHandle src(MakeRandomDIB(6, 5, 24, 2));
+    std::vector<uint8_t> file;
+    ASSERT_EQ(EncodeBytes(EncodeQZM, src.get(), info, &file), 0);
+    KOwnedHandle back;
+    ImageFileInfo found;
+    ASSERT_EQ(DecodeBytes(DecodeQZM, file, &back, &found), 0);
+    EXPECT_EQ(found.options.compression, 8);
+    EXPECT_EQ(found.options.version, 5);
+    EXPECT_EQ(Colors(back.get()), Colors(src.get()));
+}
+
+TEST(QzmCodec, IndexesPastAShortPaletteShowTheLastEntry) {
+    QzmDocument doc;
+    doc.width = 4, doc.height = 1, doc.bitCount = 8, doc.background = 9;
+    doc.paletteCount = 4;
+    for (uint32_t i = 0; i < 4; ++i)
+        doc.palette[i] = {uint8_t(10 * i), 0, 0, 0};
+    SLayerData layer;
+    layer.image = FromRows(8, {{0, 2, 200}});
+    layer.rect = {1, 0, 0, 0};
+    std::vector<uint8_t> file;
+    ASSERT_EQ(EncodeQZMLayers(doc, std::span<const SLayerData>(&layer, 1), nullptr, &file), 0);
+    FreeLayer(&layer);
+    KOwnedHandle got;
+    ASSERT_EQ(DecodeBytes(DecodeQZM, file, &got), 0);
+    EXPECT_EQ(PixelRows(got.get()), (Rows{{3, 0, 2, 3}})) << "background 9 and index 200 become 3";
 }
 
 TEST(QzmCodec, FoundByItsContents) {
