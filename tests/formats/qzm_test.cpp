@@ -64,14 +64,14 @@ QzmDocument DocumentFor(const Kind& k, int compression, int version) {
 }
 
 void MakeLayers(const Kind& k, OwnedLayers* out) {
-    struct Spec {
+    struct Plan {
         int left, top, w, h;
         int type;
         uint32_t flags;
         uint8_t opacity, mode;
         bool mask, maskOn, inverted;
     };
-    const Spec specs[] = {
+    const Plan plans[] = {
         {0, 0, 29, 13, 0, kLayerVisible, 255, kBlendNormal, false, false, false},
         {-3, 2, 12, 9, 1, kLayerVisible, 180, kBlendScreen, true, true, false},
         {20, -4, 15, 8, 2, kLayerVisible, 255, kBlendSoftLight, true, true, true},
@@ -83,7 +83,7 @@ void MakeLayers(const Kind& k, OwnedLayers* out) {
         {2, 7, 9, 5, 0, kLayerVisible, 230, 40, false, false, false}, // unknown mode
     };
     uint32_t seed = 100;
-    for (const Spec& s : specs) {
+    for (const Plan& s : plans) {
         SLayerData l;
         l.type = s.type, l.flags = s.flags, l.opacity = s.opacity, l.blendMode = s.mode;
         l.image = k.bits == 24 || k.grey ? MakeRandomDIB(s.w, s.h, k.bits, ++seed, k.grey)
