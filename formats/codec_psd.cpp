@@ -487,8 +487,8 @@ KervErrorCode ReadLayerRecord(Reader& in, LayerRecord* r) {
     while (x.left() >= 12) {
         const uint8_t* t = x.take(12);
         if (std::memcmp(t, "8BIM", 4) != 0 && std::memcmp(t, "8B64", 4) != 0) break;
-        const uint32_t n = Be32(t + 8);
-        const uint8_t* body = x.take(std::min<size_t>(n, x.left()));
+        const size_t n = std::min<size_t>(Be32(t + 8), x.left());
+        const uint8_t* body = x.take(n);
         if ((std::memcmp(t + 4, "lsct", 4) == 0 || std::memcmp(t + 4, "lsdk", 4) == 0) && n >= 4) {
             const uint32_t type = Be32(body);
             r->divider = type >= 1 && type <= 3;

@@ -885,6 +885,23 @@ const HostileCase kHostile[] = {
 INSTANTIATE_TEST_SUITE_P(PsdCodec, HostileFiles, testing::ValuesIn(kHostile),
                          [](const testing::TestParamInfo<HostileCase>& i) { return i.param.name; });
 
+// Found by reading the record code: a tagged block claiming more bytes than
+// the record has left. The group-marker type must not be read from the next
+// record (whose top, 65536, would make it a marker).
+TEST(PsdCodec, ABlockCutShortAtTheRecordsEndIsNotReadPastIt) {
+    TDoc d;
+    d.w = 6, d.h = 4;
+    d.layers.push_back(RandomLayer(3, 0, 0, 6, 4, 2100, false));
+    const uint8_t tail[] = {'8', 'B', 'I', 'M', 'l', 's', 'c', 't', 0, 0, 0, 4, 0, 0};
+    d.layers[0].recordTail.assign(tail, tail + sizeof tail);
+    d.layers.push_back(RandomLayer(3, 0, 65536, 2, 2, 2200, false));
+    std::vector<RefLayer> ref(1);
+    ref[0].image = LayerImg(d.layers[0], 3);
+    KOwnedHandle got;
+    ASSERT_EQ(Decode(BuildPsd(d), &got), 0);
+    EXPECT_EQ(ImgOf(got.get()).v, Flatten(6, 4, 3, 255, ref).v);
+}
+
 TEST(PsdCodec, TruncatedFilesNeverCrash) {
     LeakCheck leaks;
     for (bool layered : {false, true}) {
