@@ -100,6 +100,10 @@ KervErrorCode DecodePNG(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* i
 KervErrorCode DecodeJPG(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info);
 KervErrorCode DecodeTIF(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info);
 KervErrorCode DecodeGIF(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info);
+// Layered formats: the layers are flattened on the way (formats/composite.h);
+// the blend tables are built first when the program has not built them.
+KervErrorCode DecodePSD(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info);
+KervErrorCode DecodeQZM(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info);
 
 // Encoders. The options in req.info select the variant:
 //  BMP/DIB: variant 10 OS/2, 11 Windows; compression 1 none, 7 RLE (4/8 bits).
@@ -112,6 +116,9 @@ KervErrorCode DecodeGIF(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* i
 //  PCX: variant 80, 81, 82 versions 0, 2, 5; resolution.
 //  TGA: depth 8/16/24, compression 2 RLE, 1 none.
 //  PBM/PGM/PPM: variant 90 ASCII, 91 binary; the format field picks which.
+//  PSD: a flat document (RGB, greyscale or indexed), PackBits; resolution.
+//  QZM: the image as one layer; compression 7 PackBits, 8 deflate, 1 none;
+//       version 3, 4 or 5; resolution (see formats/codec_qzm.h).
 KervErrorCode EncodeBMP(const EncodeRequest& req, std::vector<uint8_t>* out);
 KervErrorCode EncodePCX(const EncodeRequest& req, std::vector<uint8_t>* out);
 KervErrorCode EncodeTGA(const EncodeRequest& req, std::vector<uint8_t>* out);
@@ -120,3 +127,5 @@ KervErrorCode EncodePNG(const EncodeRequest& req, std::vector<uint8_t>* out);
 KervErrorCode EncodeJPG(const EncodeRequest& req, std::vector<uint8_t>* out);
 KervErrorCode EncodeTIF(const EncodeRequest& req, std::vector<uint8_t>* out);
 KervErrorCode EncodeGIF(const EncodeRequest& req, std::vector<uint8_t>* out);
+KervErrorCode EncodePSD(const EncodeRequest& req, std::vector<uint8_t>* out);
+KervErrorCode EncodeQZM(const EncodeRequest& req, std::vector<uint8_t>* out);

@@ -11,6 +11,8 @@ DecodeFunc DecoderFor(int libraryValue) {
     case 29: return DecodePXM;
     case 24: return DecodePCX;
     case 28: return DecodePNG;
+    case 30: return DecodePSD;
+    case 31: return DecodeQZM;
     case 35: return DecodeTGA;
     case 36: return DecodeTIF;
     default: return nullptr;
@@ -28,6 +30,8 @@ EncodeFunc EncoderFor(int libraryValue) {
     case 29: return EncodePXM;
     case 24: return EncodePCX;
     case 28: return EncodePNG;
+    case 30: return EncodePSD;
+    case 31: return EncodeQZM;
     case 35: return EncodeTGA;
     case 36: return EncodeTIF;
     default: return nullptr;

@@ -78,7 +78,7 @@ const ReadableFormatEntry kReadable[] = {
     {36, "Tagged Image File Format", 0, 2, {"tif", "tiff"}, K::Library, true},
     {37, "Windows Metafile", 0, 1, {"wmf"}, K::Metafile, false},
     {38, "WordPerfect Graphic", 0, 1, {"wpg"}, K::Library, false},
-    {30, "Adobe Photoshop", 0, 1, {"psd"}, K::Library, false},
+    {30, "Adobe Photoshop", 0, 1, {"psd"}, K::Library, true},
     {22, "Portable Bitmap", 0, 1, {"pbm"}, K::Library, true},
     {25, "Portable Greymap", 0, 1, {"pgm"}, K::Library, true},
     {29, "Portable Pixmap", 0, 2, {"ppm", "pnm"}, K::Library, true},
@@ -87,7 +87,7 @@ const ReadableFormatEntry kReadable[] = {
     {15, "Lotus PIC", 0, 1, {"pic"}, K::Library, false},
     {27, "Macintosh PICT", 0, 2, {"pct", "pict"}, K::Library, false},
     {9, "FlashPix", 0, 1, {"fpx"}, K::Library, false},
-    {31, "QZM Layered Image", 0, 1, {"qzm"}, K::Library, false},
+    {31, "QZM Layered Image", 0, 1, {"qzm"}, K::Library, true},
     {34, "Scitex Continuous Tone", 0, 2, {"sct", "ct"}, K::Library, false},
 };
 
@@ -153,6 +153,8 @@ bool IsOutputFormatWritable(int id) {
     case 25:  // PGM
     case 28:  // PNG
     case 29:  // PPM
+    case 30:  // PSD
+    case 31:  // QZM
     case 35:  // TGA
     case 36:  // TIF
         return true;

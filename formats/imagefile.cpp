@@ -204,6 +204,8 @@ int ImageTypeByContent(const uint8_t* p, size_t n) {
     if (starts("\xFF\xD8\xFF", 3)) return 17;
     if (starts("GIF87a", 6) || starts("GIF89a", 6)) return 10;
     if (starts("II*\0", 4) || starts("MM\0*", 4)) return 36;
+    if (starts("8BPS", 4)) return 30;
+    if (starts("\x89QZM\r\n\x1a\n", 8)) return 31;
     if (n >= 3 && p[0] == 'P' && p[1] >= '1' && p[1] <= '6' && (IsPnmSpace(p[2]) || p[2] == '#')) {
         const int kind = (p[1] - '1') % 3;
         return kind == 0 ? 22 : kind == 1 ? 25 : 29;

@@ -166,9 +166,13 @@ TEST(ReadableFormats, DialogFilters) {
     const std::string open = OpenDialogFilter();
     EXPECT_EQ(open.rfind("All Files|*.*|BMP - Windows Bitmap|*.bmp|DIB - ", 0), 0u) << open;
     EXPECT_NE(open.find("|TIFF - Tagged Image File Format|*.tiff|"), std::string::npos);
-    EXPECT_EQ(open.find("*.psd"), std::string::npos);  // not readable yet
+    EXPECT_NE(open.find("|PSD - Adobe Photoshop|*.psd|"), std::string::npos);
+    EXPECT_NE(open.find("|QZM - QZM Layered Image|*.qzm|"), std::string::npos);
+    EXPECT_EQ(open.find("*.pcd"), std::string::npos);  // not readable yet
     const std::string save = SaveDialogFilter();
     EXPECT_NE(save.find("|TGA - Truevision Targa|*.tga|"), std::string::npos);
-    EXPECT_EQ(save.find("*.qzm"), std::string::npos);
+    EXPECT_NE(save.find("|PSD - Adobe Photoshop|*.psd|"), std::string::npos);
+    EXPECT_NE(save.find("|QZM - QZM Layered Image|*.qzm|"), std::string::npos);
+    EXPECT_EQ(save.find("*.wpg"), std::string::npos);  // not writable yet
     EXPECT_EQ(save.back(), '|');
 }
