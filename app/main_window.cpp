@@ -519,8 +519,10 @@ bool MainWindow::refuseEditing(bool beep) {
 }
 
 bool MainWindow::editCommand(CScriptCommand& command) {
-    return EditCommand(command, session_->image(),
-                       [this](CScriptCommand& c) { return dialogs_->editParameters(this, c); });
+    KHANDLE preview = session_->image();
+    return EditCommand(command, preview, [this, preview](CScriptCommand& c) {
+        return dialogs_->editParameters(this, c, preview);
+    });
 }
 
 void MainWindow::onAdd() {

@@ -1,6 +1,6 @@
 #include "app/slot_editor.h"
 
-#include "app/color_chooser.h"
+#include "app/dialogs/color_button.h"
 #include "app/main_strings.h"
 #include "app/qt_text.h"
 #include "script/commands.h"
@@ -13,8 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
-#include <QPixmap>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -61,36 +59,12 @@ RowText TextFor(const SlotInfo& info) {
     return {label + ':', colon < 0 ? QString() : meaning.mid(colon + 1).trimmed()};
 }
 
-QIcon Swatch(COLORREF c) {
-    QPixmap pixmap(20, 14);
-    pixmap.fill(QColor(GetRValue(c), GetGValue(c), GetBValue(c)));
-    QPainter painter(&pixmap);
-    painter.setPen(Qt::darkGray);
-    painter.drawRect(pixmap.rect().adjusted(0, 0, -1, -1));
-    return QIcon(pixmap);
-}
-
 } // namespace
 
 const char* SlotName(Slot slot) {
     static const char* const kNames[] = {"P0", "P1", "P2", "P3", "P4", "P5", "P6", "P7",
                                          "P8", "P9", "F0", "F1", "S0", "S1", "C0", "C1"};
     return kNames[static_cast<int>(slot)];
-}
-
-ColorButton::ColorButton(COLORREF color, QString chooserTitle, QWidget* parent)
-    : QPushButton(parent), color_(color), chooserTitle_(std::move(chooserTitle)) {
-    setColor(color);
-    connect(this, &QPushButton::clicked, this, [this] {
-        if (std::optional<COLORREF> chosen = ChooseColor(this, color_, chooserTitle_))
-            setColor(*chosen);
-    });
-}
-
-void ColorButton::setColor(COLORREF color) {
-    color_ = color & 0xFFFFFF;
-    setIcon(Swatch(color_));
-    setText(QFormat(appids::ColorValue, GetRValue(color_), GetGValue(color_), GetBValue(color_)));
 }
 
 SlotEditor::SlotEditor(CScriptCommand& command, QWidget* parent)

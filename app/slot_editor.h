@@ -9,29 +9,16 @@
 // a button that opens the colour chooser for colours.
 #pragma once
 
+#include "app/dialogs/color_button.h"
 #include "script/commands.h"
 #include "script/script.h"
 #include "core/dib.h"
 
 #include <QDialog>
-#include <QPushButton>
 
 #include <vector>
 
 class CScriptCommand;
-
-// A button showing a colour; a click opens the colour chooser.
-class ColorButton : public QPushButton {
-    Q_OBJECT
-  public:
-    ColorButton(COLORREF color, QString chooserTitle, QWidget* parent = nullptr);
-    COLORREF color() const { return color_; }
-    void setColor(COLORREF color);
-
-  private:
-    COLORREF color_;
-    QString chooserTitle_;
-};
 
 class SlotEditor : public QDialog {
     Q_OBJECT

@@ -1,7 +1,7 @@
 #include "app/user_dialogs.h"
 
 #include "app/app_info.h"
-#include "app/slot_editor.h"
+#include "app/dialogs/command_dialog.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -75,9 +75,9 @@ QString QtUserDialogs::saveFileName(QWidget* parent, const QString& title, const
     return dialog.selectedFiles().constFirst();
 }
 
-bool QtUserDialogs::editParameters(QWidget* parent, CScriptCommand& command) {
-    SlotEditor editor(command, parent);
-    return editor.exec() == QDialog::Accepted;
+bool QtUserDialogs::editParameters(QWidget* parent, CScriptCommand& command, KHANDLE preview) {
+    const std::unique_ptr<QDialog> dialog = MakeCommandDialog(command, preview, parent);
+    return dialog->exec() == QDialog::Accepted;
 }
 
 void QtUserDialogs::beep() {

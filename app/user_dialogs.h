@@ -3,6 +3,8 @@
 // interface only, so tests can answer in place of the user.
 #pragma once
 
+#include "core/kmem.h"
+
 #include <QString>
 
 class QWidget;
@@ -31,7 +33,8 @@ class UserDialogs {
     virtual QString saveFileName(QWidget* parent, const QString& title, const QString& proposed,
                                  const QString& filter, const QString& defaultSuffix) = 0;
     // The parameters of a command that has some: true when confirmed.
-    virtual bool editParameters(QWidget* parent, CScriptCommand& command) = 0;
+    // preview: the preview image, locked by the caller's checks beforehand.
+    virtual bool editParameters(QWidget* parent, CScriptCommand& command, KHANDLE preview) = 0;
     // The system's alert sound.
     virtual void beep() = 0;
 };
@@ -44,6 +47,6 @@ class QtUserDialogs : public UserDialogs {
                          const QString& filter, int* filterIndex) override;
     QString saveFileName(QWidget* parent, const QString& title, const QString& proposed,
                          const QString& filter, const QString& defaultSuffix) override;
-    bool editParameters(QWidget* parent, CScriptCommand& command) override;
+    bool editParameters(QWidget* parent, CScriptCommand& command, KHANDLE preview) override;
     void beep() override;
 };

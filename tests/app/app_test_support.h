@@ -6,6 +6,7 @@
 #include "app/batch_starter.h"
 #include "script/commands.h"
 #include "script/script.h"
+#include "app/dialogs/command_dialog.h"
 #include "app/slot_editor.h"
 #include "app/user_dialogs.h"
 #include "batch/cmdline.h"
@@ -47,7 +48,7 @@ class ScriptedDialogs : public UserDialogs {
     QStringList openTitles, saveTitles, openFilters;
     std::function<bool(CScriptCommand&)> editHook;
     bool realEditor = false;
-    std::function<void(SlotEditor&)> editorHook;
+    std::function<void(QDialog&)> editorHook;
     int edits = 0;
     int beeps = 0;
 
@@ -78,14 +79,14 @@ class ScriptedDialogs : public UserDialogs {
         saveNames.pop_front();
         return n;
     }
-    bool editParameters(QWidget* parent, CScriptCommand& command) override {
+    bool editParameters(QWidget* parent, CScriptCommand& command, KHANDLE preview) override {
         ++edits;
         if (realEditor) {
-            SlotEditor editor(command, parent);
-            QTimer::singleShot(0, &editor, [this, &editor] {
-                if (editorHook) editorHook(editor);
+            const std::unique_ptr<QDialog> editor = MakeCommandDialog(command, preview, parent);
+            QTimer::singleShot(0, editor.get(), [this, &editor] {
+                if (editorHook) editorHook(*editor);
             });
-            return editor.exec() == QDialog::Accepted;
+            return editor->exec() == QDialog::Accepted;
         }
         return editHook ? editHook(command) : true;
     }

@@ -218,7 +218,7 @@ class MainWindowTest : public QObject {
     void editingGoesThroughTheParameterEditor() {
         open();
         dialogs_->realEditor = true;
-        dialogs_->editorHook = [](SlotEditor& e) {
+        dialogs_->editorHook = [](QDialog& e) {
             e.findChild<QSpinBox*>("slot_P0")->setValue(12);
             e.findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Ok)->click();
         };
@@ -226,7 +226,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->document().script().GetCommand(0)->m_nParam[0], 12);
         QVERIFY(W<QLabel>("parameterPane")->text().startsWith("Left: 12\nRight: 5\n"));
         // Double-clicking the line opens the editor again; Cancel keeps it.
-        dialogs_->editorHook = [](SlotEditor& e) {
+        dialogs_->editorHook = [](QDialog& e) {
             e.findChild<QSpinBox*>("slot_P0")->setValue(99);
             e.reject();
         };
@@ -235,7 +235,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(dialogs_->edits, 2);
         QCOMPARE(window_->document().script().GetCommand(0)->m_nParam[0], 12);
         QVERIFY(!window_->document().modified());
-        dialogs_->editorHook = [](SlotEditor& e) {
+        dialogs_->editorHook = [](QDialog& e) {
             e.findChild<QSpinBox*>("slot_P1")->setValue(3);
             e.accept();
         };

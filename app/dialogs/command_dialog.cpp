@@ -1,0 +1,11 @@
+#include "app/dialogs/command_dialog.h"
+
+#include "app/slot_editor.h"
+
+std::unique_ptr<QDialog> MakeCommandDialog(CScriptCommand& command, KHANDLE preview,
+                                           QWidget* parent) {
+    if (auto d = MakePreviewDialog(command, preview, parent)) return d;
+    if (auto d = MakePlainDialog(command, parent)) return d;
+    if (auto d = MakeInputOptionsDialog(command, parent)) return d;
+    return std::make_unique<SlotEditor>(command, parent);
+}
