@@ -697,9 +697,8 @@ KervErrorCode EncodePSD(const EncodeRequest& req, std::vector<uint8_t>* out) {
     const uint32_t entries = bits == 24 ? 0 : DIBPaletteEntries(d.header());
     const RGBQUAD* pal = d.palette();
 
-    out->clear();
     const uint8_t sig[] = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0};
-    out->insert(out->end(), sig, sig + sizeof sig);
+    out->assign(sig, sig + sizeof sig);
     PutBe16(out, uint32_t(planes));
     PutBe32(out, h);
     PutBe32(out, w);
