@@ -89,9 +89,12 @@ QVBoxLayout* Column(QButtonGroup* choice) {
 class ResizeDialog : public PlainDialog {
   public:
     ResizeDialog(CScriptCommand& c, QWidget* parent) : PlainDialog(c, 0, parent) {
-        const int32_t mode = IntSlot(c, S::P0) == PARAM_UNSET ? initial(S::P0) : IntSlot(c, S::P0);
+        // A fixed size (modes 0..4, from scripts made elsewhere) is shown as
+        // both sizes in pixels. An unset command shows the default sizes.
+        const int32_t mode = initial(S::P0);
         int32_t width = initial(S::P2), height = initial(S::P3);
-        const bool fixed = ResizeFixedSize(mode, &width, &height);
+        const bool fixed =
+            IntSlot(c, S::P0) != PARAM_UNSET && ResizeFixedSize(mode, &width, &height);
 
         auto* kindChoice = new QButtonGroup(this);
         kindChoice->setObjectName(QStringLiteral("sizeKind"));
@@ -445,8 +448,10 @@ class OptimizedPaletteDialog : public PlainDialog {
 
   protected:
     void finish(CScriptCommand& c) override {
+        // With the 20 Windows colours at least one colour must still come
+        // from the images: a total of 20 or fewer is taken without them.
         const int32_t total = total_->value();
-        const bool windows = windows_->isChecked() && total >= 20;
+        const bool windows = windows_->isChecked() && total > 20;
         IntSlot(c, S::P1) = windows ? 1 : 0;
         IntSlot(c, S::P0) = windows ? total - 20 : total;
     }
