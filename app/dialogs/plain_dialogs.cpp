@@ -708,6 +708,7 @@ class WatermarkDialog : public PlainDialog {
         connect(slider, &QSlider::valueChanged, field, &QSpinBox::setValue);
         connect(field, &QSpinBox::valueChanged, slider, &QSlider::setValue);
         auto* both = new QWidget;
+        both->setFocusProxy(slider); // the label's mnemonic lands on the slider
         auto* row = new QHBoxLayout(both);
         row->setContentsMargins(0, 0, 0, 0);
         row->addWidget(slider, 1);
