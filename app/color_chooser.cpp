@@ -21,16 +21,16 @@ void StoreCustomColors(SettingsStore& store, const CustomColors& colors) {
     store.Set(setting::ColorRefs, bytes);
 }
 
-std::optional<COLORREF> ChooseColor(QWidget* parent, COLORREF initial, const QString& title) {
-    SettingsStore& store = AppSettings();
-    const CustomColors custom = LoadCustomColors(store);
+void ApplyCustomColors() {
+    const CustomColors custom = LoadCustomColors(AppSettings());
     for (int i = 0; i < QColorDialog::customCount() && i < static_cast<int>(custom.size()); ++i) {
         const COLORREF c = custom[static_cast<size_t>(i)];
         QColorDialog::setCustomColor(i, QColor(GetRValue(c), GetGValue(c), GetBValue(c)));
     }
-    const QColor chosen = QColorDialog::getColor(
-        QColor(GetRValue(initial), GetGValue(initial), GetBValue(initial)), parent, title);
-    if (!chosen.isValid()) return std::nullopt;
+}
+
+void KeepCustomColors() {
+    SettingsStore& store = AppSettings();
     CustomColors after{};
     for (int i = 0; i < QColorDialog::customCount() && i < static_cast<int>(after.size()); ++i) {
         const QColor c = QColorDialog::customColor(i);
@@ -40,6 +40,14 @@ std::optional<COLORREF> ChooseColor(QWidget* parent, COLORREF initial, const QSt
     }
     StoreCustomColors(store, after);
     store.Save();
+}
+
+std::optional<COLORREF> ChooseColor(QWidget* parent, COLORREF initial, const QString& title) {
+    ApplyCustomColors();
+    const QColor chosen = QColorDialog::getColor(
+        QColor(GetRValue(initial), GetGValue(initial), GetBValue(initial)), parent, title);
+    if (!chosen.isValid()) return std::nullopt;
+    KeepCustomColors();
     return RGB(static_cast<uint8_t>(chosen.red()), static_cast<uint8_t>(chosen.green()),
                static_cast<uint8_t>(chosen.blue()));
 }

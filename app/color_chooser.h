@@ -20,5 +20,11 @@ using CustomColors = std::array<COLORREF, 16>;
 CustomColors LoadCustomColors(const SettingsStore& store);
 void StoreCustomColors(SettingsStore& store, const CustomColors& colors);
 
+// Hands the stored custom colours to Qt's colour dialog, and keeps the
+// dialog's custom colours in the settings (saved at once); for callers that
+// run a colour dialog of their own.
+void ApplyCustomColors();
+void KeepCustomColors();
+
 // The chosen colour, or nothing on Cancel. Saves the settings on OK.
 std::optional<COLORREF> ChooseColor(QWidget* parent, COLORREF initial, const QString& title);

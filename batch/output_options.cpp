@@ -45,6 +45,20 @@ OutputSettings OutputSettingsFromCommand(const CScriptCommand& c, const std::str
     return out;
 }
 
+void OutputSettingsToCommand(const OutputSettings& s, CScriptCommand& c) {
+    const OutputOptions& o = s.options;
+    c.m_nParam[0] = s.id - 1;
+    c.m_nParam[1] = s.subType;
+    c.m_nParam[2] = (o.dpi & 0xFFFF) | ((o.maintainDPI & 1) << 16);
+    c.m_nParam[3] = o.compression;
+    c.m_nParam[4] = ((o.transparencyType & 0xFF) << 8) | (o.transparencyIndex & 0xFF);
+    c.m_nParam[5] = s.retainDirectory ? 1 : 0;
+    c.m_nParam[6] = o.qzmVersion;
+    c.m_nParam[7] = o.planeEncoding;
+    c.m_strParam[0] = s.folder.empty() ? "/" : s.folder;
+    c.m_crColor[0] = o.transparentColor;
+}
+
 void WriteScriptRunValues(SettingsStore& store, const OutputOptions& o) {
     store.Set(setting::OutDPI, o.dpi);
     store.Set(setting::OutMaintainDPI, o.maintainDPI);

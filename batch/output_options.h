@@ -35,6 +35,10 @@ OutputOptions DefaultOutputOptions();
 OutputSettings OutputSettingsFromCommand(const CScriptCommand& command,
                                          const std::string& baseFolder);
 
+// Writes the settings into a "Set Output Options" command, every slot the
+// kind uses (the inverse of OutputSettingsFromCommand for an absolute folder).
+void OutputSettingsToCommand(const OutputSettings& settings, CScriptCommand& command);
+
 // Records the eight detail values of a command-line run in "ScriptRun".
 void WriteScriptRunValues(SettingsStore& store, const OutputOptions& options);
 

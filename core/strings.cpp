@@ -13,6 +13,7 @@ const StringEntry kStrings[] = {
 #include "core/strings/formats.inc"
 #include "core/strings/batch.inc"
 #include "core/strings/app_main.inc"
+#include "core/strings/app_plain_dialogs.inc"
 };
 
 const StringEntry kLibTexts[] = {

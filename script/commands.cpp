@@ -352,6 +352,15 @@ float FloatSlotDefault(int32_t id, Slot slot, float fallback) {
     return static_cast<float>(ProposedDefault(*s));
 }
 
+bool ResizeFixedSize(int32_t mode, int32_t* width, int32_t* height) {
+    static constexpr int32_t kSizes[5][2] = {
+        {320, 200}, {640, 350}, {640, 480}, {800, 600}, {1024, 768}};
+    if (mode < 0 || mode > 4) return false;
+    *width = kSizes[mode][0];
+    *height = kSizes[mode][1];
+    return true;
+}
+
 bool IsOnceOnlyCommand(int32_t id) {
     const CommandInfo* info = FindCommandInfo(id);
     return info && info->onceOnly;

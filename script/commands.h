@@ -185,6 +185,10 @@ bool CommandHasParameters(int32_t id);
 int32_t IntSlotDefault(int32_t id, Slot slot, int32_t fallback = 0);
 float FloatSlotDefault(int32_t id, Slot slot, float fallback = 0.0f);
 
+// The fixed sizes of "Resize/Resample Image" modes 0..4 (320 x 200 ...
+// 1024 x 768); false for any other mode.
+bool ResizeFixedSize(int32_t mode, int32_t* width, int32_t* height);
+
 // ---- Occurrence rules ----
 
 // "Set Output Options" and "Set Input Options" may occur once per script.

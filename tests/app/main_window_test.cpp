@@ -1,6 +1,7 @@
 // The main window driven through its widgets: the lists, editing, the
 // clipboard, script files, the preview runs, the busy rules, the batch
 // side and the command line.
+#include "app/dialogs/plain_dialog.h"
 #include "app/main_window.h"
 #include "app/preview/preview_image.h"
 #include "app/preview/preview_session.h"
@@ -218,13 +219,29 @@ class MainWindowTest : public QObject {
     void editingGoesThroughTheParameterEditor() {
         open();
         dialogs_->realEditor = true;
-        dialogs_->editorHook = [](QDialog& e) {
+        // The "Add Borders" dialog: all four margins 0 is refused and the
+        // dialog stays open; a left margin of 12 is then confirmed.
+        QStringList told;
+        DialogHooks().message = [&told](QWidget*, const QString& text) { told << text; };
+        QString title;
+        bool stayedOpen = false;
+        dialogs_->editorHook = [&](QDialog& e) {
+            title = e.windowTitle();
+            for (const char* name : {"slot_P0", "slot_P1", "slot_P2", "slot_P3"})
+                e.findChild<QSpinBox*>(name)->setValue(0);
+            QPushButton* ok = e.findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Ok);
+            ok->click();
+            stayedOpen = e.isVisible();
             e.findChild<QSpinBox*>("slot_P0")->setValue(12);
-            e.findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Ok)->click();
+            ok->click();
         };
         doubleClickKind(CMD_ADD_BORDERS);
+        DialogHooks().message = nullptr;
+        QCOMPARE(title, QString("Add Borders"));
+        QVERIFY(stayedOpen);
+        QCOMPARE(told, QStringList{"You must specify at least one non-zero value"});
         QCOMPARE(window_->document().script().GetCommand(0)->m_nParam[0], 12);
-        QVERIFY(W<QLabel>("parameterPane")->text().startsWith("Left: 12\nRight: 5\n"));
+        QVERIFY(W<QLabel>("parameterPane")->text().startsWith("Left: 12\nRight: 0\n"));
         // Double-clicking the line opens the editor again; Cancel keeps it.
         dialogs_->editorHook = [](QDialog& e) {
             e.findChild<QSpinBox*>("slot_P0")->setValue(99);
