@@ -155,7 +155,14 @@ CImageListFileDlg::CImageListFileDlg(UserDialogs& dialogs, ImageListAsk& ask, co
     progress_->setFixedWidth(160);
     escHint_ = new QLabel(QText(ids::ListEscHint));
     escHint_->setObjectName(QStringLiteral("escHint"));
-    escHint_->setEnabled(false);
+    // The bar and the hint only mean something during a verification; they
+    // keep their room meanwhile, so the window does not jump.
+    for (QWidget* w : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(escHint_)}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+        w->hide();
+    }
 
     auto* fileRow = new QHBoxLayout;
     for (QPushButton* b : {newButton, open, save, saveAs})
@@ -377,7 +384,8 @@ void CImageListFileDlg::setBusy(bool busy) {
     for (QPushButton* b : buttons_)
         b->setEnabled(!busy);
     view_->setEnabled(!busy);
-    escHint_->setEnabled(busy);
+    progress_->setVisible(busy);
+    escHint_->setVisible(busy);
     if (busy) {
         abortRequested_ = false;
         qApp->installEventFilter(this);

@@ -547,7 +547,7 @@ class ImageListsTest : public QObject {
         ask_.duringFolderError = [&] {
             during = StatusText(e);
             busy = !Child<QPushButton>(&e, "ok")->isEnabled();
-            hint = Child<QLabel>(&e, "escHint")->isEnabled();
+            hint = !Child<QLabel>(&e, "escHint")->isHidden();
             maximum = e.findChild<QProgressBar*>()->maximum();
         };
         ask_.choices = {{FolderChoice::Delete, {}}};
@@ -556,7 +556,8 @@ class ImageListsTest : public QObject {
         QVERIFY(busy);
         QVERIFY(hint);
         QCOMPARE(maximum, 2); // one item, one folder
-        QVERIFY(!Child<QLabel>(&e, "escHint")->isEnabled());
+        QVERIFY(Child<QLabel>(&e, "escHint")->isHidden());
+        QVERIFY(e.findChild<QProgressBar*>()->isHidden());
         QCOMPARE(StatusText(e), QStringLiteral("0 file(s), 0 folder(s)"));
     }
 
