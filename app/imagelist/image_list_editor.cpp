@@ -299,7 +299,11 @@ bool CImageListFileDlg::readInto(const QString& path, bool import) {
         dialogs_.tell(this, QText(ids::CannotOpenRequested), BoxIcon::Exclamation);
         return false;
     }
-    if (!import) sortColumn_ = -1, view_->header()->setSortIndicatorShown(false);
+    if (!import) {
+        // A list opened shows its own order.
+        sortColumn_ = -1;
+        view_->header()->setSortIndicatorShown(false);
+    }
     refresh();
     return true;
 }
