@@ -171,28 +171,31 @@ std::string MakeTemporaryBatchList(std::string_view text) {
     return WriteTemporary(text);
 }
 
-std::string MakeTemporaryBatchListFromPattern(const std::string& folder, std::string_view pattern) {
+std::vector<std::string> MatchingFiles(const std::string& folder, std::string_view pattern) {
     const std::string dirPath = folder.empty() ? "." : folder;
     DIR* d = ::opendir(dirPath.c_str());
     std::vector<std::string> names;
-    if (d) {
-        while (dirent* e = ::readdir(d)) {
-            std::string_view name = e->d_name;
-            if (name.empty() || name[0] == '.') continue;
-            if (name.find_first_of("\r\n") != std::string_view::npos) continue;
-            if (!MatchesPattern(name, pattern)) continue;
-            struct stat st;
-            const std::string full = dirPath + "/" + std::string(name);
-            if (::stat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-            names.emplace_back(name);
-        }
-        ::closedir(d);
+    if (!d) return names;
+    while (dirent* e = ::readdir(d)) {
+        std::string_view name = e->d_name;
+        if (name.empty() || name[0] == '.') continue;
+        if (name.find_first_of("\r\n") != std::string_view::npos) continue;
+        if (!MatchesPattern(name, pattern)) continue;
+        struct stat st;
+        const std::string full = dirPath + "/" + std::string(name);
+        if (::stat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        names.emplace_back(name);
     }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string MakeTemporaryBatchListFromPattern(const std::string& folder, std::string_view pattern) {
     // A folder that cannot be searched gives an empty list, as a pattern
     // matching nothing does: the run then converts no file.
-    std::sort(names.begin(), names.end());
     std::string data;
-    for (const std::string& n : names) {
+    for (const std::string& n : MatchingFiles(folder, pattern)) {
         data += n;
         data += '\0';
     }

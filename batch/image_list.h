@@ -51,6 +51,10 @@ bool IsTemporaryListName(std::string_view path);
 //     break, which a batch list cannot carry.
 std::string MakeTemporaryBatchList(std::string_view text);
 std::string MakeTemporaryBatchListFromPattern(const std::string& folder, std::string_view pattern);
+// The names that list holds: regular files of folder ("" is the current
+// folder) matching the pattern, sorted, without hidden files and names
+// holding a line break. Empty when the folder cannot be searched.
+std::vector<std::string> MatchingFiles(const std::string& folder, std::string_view pattern);
 
 // Wildcard match: "*" any run, "?" one character, letters without case;
 // "*.*" matches every name, with or without a dot.

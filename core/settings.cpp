@@ -81,7 +81,8 @@ const SettingInfo kAll[] = {
     Info(OutTransColor), Info(OutQZM5), Info(OutPlaneEncoding), Info(ImageListFile0),
     Info(ImageListFile1), Info(ImageListFile2), Info(ImageListFile3), Info(ImageListOpenDir),
     Info(ImageListOpenIndex), Info(ImageListImport), Info(ImageListLoad), Info(ImageListSaveAs),
-    Info(ImageListBrowseDir), Info(ImportFilterSection), Info(ImportFilterEnable), Info(ColorRefs),
+    Info(ImageListBrowseDir), Info(VerifyOp), Info(ErrDlgPosLeft), Info(ErrDlgPosTop),
+    Info(ImportFilterSection), Info(ImportFilterEnable), Info(ColorRefs),
 };
 
 }  // namespace

@@ -82,6 +82,12 @@ inline constexpr TextSetting ImageListImport{"ImageList", "Import", kHomeFolderD
 inline constexpr TextSetting ImageListLoad{"ImageList", "Load", kHomeFolderDefault};
 inline constexpr TextSetting ImageListSaveAs{"ImageList", "SaveAs", kHomeFolderDefault};
 inline constexpr TextSetting ImageListBrowseDir{"ImageList", "BrowseDir", kHomeFolderDefault};
+// The verification pass's folder-error dialog: its last choice (0 change,
+// 1 delete, 2 ignore) and its position; its recent replacement folders are
+// "VerifyFolder0" .. "VerifyFolder14" (batch/image_list_model.h).
+inline constexpr IntSetting VerifyOp{"ImageList", "VerifyOp", 0};
+inline constexpr IntSetting ErrDlgPosLeft{"ImageList", "ErrDlgPosLeft", -32768};
+inline constexpr IntSetting ErrDlgPosTop{"ImageList", "ErrDlgPosTop", -32768};
 // AldusImportFilters
 inline constexpr TextSetting ImportFilterSection{"AldusImportFilters", "INISection",
                                                  "MS Graphic Import Filters"};

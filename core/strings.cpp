@@ -12,6 +12,7 @@ const StringEntry kStrings[] = {
 #include "core/strings/script.inc"
 #include "core/strings/formats.inc"
 #include "core/strings/batch.inc"
+#include "core/strings/imagelist.inc"
 #include "core/strings/app_main.inc"
 #include "core/strings/app_plain_dialogs.inc"
 };
