@@ -330,7 +330,9 @@ void MainWindow::connectSignals() {
     connect(actPaste_, &QAction::triggered, this, &MainWindow::onPaste);
     connect(actAbout_, &QAction::triggered, this, &MainWindow::onAbout);
     connect(actPreferences_, &QAction::triggered, this, &MainWindow::onNotAvailable);
-    connect(actImageList_, &QAction::triggered, this, &MainWindow::onNotAvailable);
+    connect(actImageList_, &QAction::triggered, this, [this] {
+        if (!refuseEditing(true)) dialogs_->editImageList(this, {});
+    });
     connect(actHelpTopics_, &QAction::triggered, this, &MainWindow::onNotAvailable);
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
             &MainWindow::updateAvailability);
@@ -373,8 +375,10 @@ void MainWindow::initialise(const CommandLine* commandLine) {
     session_->load(previewPath_, false);
     if (!commandLine || commandLine->mode == CommandLine::Nothing) return;
     if (IsImageListName(commandLine->scriptPath)) {
-        // An image list is not a script; there is nothing to open it in here.
-        QTimer::singleShot(0, this, [this] { dialogs_->beep(); });
+        // An image list is not a script: it opens in its editor, once the
+        // window is up.
+        const QString list = FromPath(commandLine->scriptPath);
+        QTimer::singleShot(0, this, [this, list] { dialogs_->editImageList(this, list); });
         return;
     }
     openScript(FromPath(commandLine->scriptPath));
@@ -626,7 +630,7 @@ void MainWindow::onOpen() {
     AppSettings().Set(setting::ScriptDir, ToPath(QFileInfo(name).absolutePath()));
     AppSettings().Save();
     if (IsImageListName(ToPath(name))) {
-        dialogs_->beep();
+        dialogs_->editImageList(this, name);
         return;
     }
     openScript(name);

@@ -2,6 +2,8 @@
 
 #include "app/app_info.h"
 #include "app/dialogs/command_dialog.h"
+#include "app/imagelist/image_list_editor.h"
+#include "app/imagelist/image_list_ui.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -78,6 +80,12 @@ QString QtUserDialogs::saveFileName(QWidget* parent, const QString& title, const
 bool QtUserDialogs::editParameters(QWidget* parent, CScriptCommand& command, KHANDLE preview) {
     const std::unique_ptr<QDialog> dialog = MakeCommandDialog(command, preview, parent);
     return dialog->exec() == QDialog::Accepted;
+}
+
+void QtUserDialogs::editImageList(QWidget* parent, const QString& path) {
+    QtImageListAsk ask;
+    CImageListFileDlg editor(*this, ask, path, parent);
+    editor.exec();
 }
 
 void QtUserDialogs::beep() {

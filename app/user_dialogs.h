@@ -35,6 +35,8 @@ class UserDialogs {
     // The parameters of a command that has some: true when confirmed.
     // preview: the preview image, locked by the caller's checks beforehand.
     virtual bool editParameters(QWidget* parent, CScriptCommand& command, KHANDLE preview) = 0;
+    // The image list editor, on `path` when one is given (empty: a new list).
+    virtual void editImageList(QWidget* parent, const QString& path) = 0;
     // The system's alert sound.
     virtual void beep() = 0;
 };
@@ -48,5 +50,6 @@ class QtUserDialogs : public UserDialogs {
     QString saveFileName(QWidget* parent, const QString& title, const QString& proposed,
                          const QString& filter, const QString& defaultSuffix) override;
     bool editParameters(QWidget* parent, CScriptCommand& command, KHANDLE preview) override;
+    void editImageList(QWidget* parent, const QString& path) override;
     void beep() override;
 };

@@ -42,6 +42,7 @@ namespace {
 // long motion blur.
 class SilentDialogs : public QtUserDialogs {
   public:
+    void editImageList(QWidget*, const QString&) override {}
     bool editParameters(QWidget*, CScriptCommand& command, KHANDLE) override {
         command.m_nParam[0] = 45;
         command.m_nParam[1] = 40;

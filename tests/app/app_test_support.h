@@ -90,6 +90,8 @@ class ScriptedDialogs : public UserDialogs {
         }
         return editHook ? editHook(command) : true;
     }
+    QStringList imageLists;
+    void editImageList(QWidget*, const QString& path) override { imageLists << path; }
     void beep() override { ++beeps; }
 
     QStringList texts() const {

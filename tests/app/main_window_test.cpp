@@ -405,15 +405,17 @@ class MainWindowTest : public QObject {
         QVERIFY(W<QMenu>("recentMenu")->actions().isEmpty());
     }
 
-    void anImageListIsNotOpenedAsAScript() {
+    void anImageListOpensInItsEditorNotAsAScript() {
         open();
         const QString list = dir_->filePath("photos.BRL");
         QVERIFY(WriteBytes(list, "BRL\r\n/a.png\r\n"));
         dialogs_->openNames = {list};
         W<QAction>("actionOpen")->trigger();
-        QCOMPARE(dialogs_->beeps, 1);
+        QCOMPARE(dialogs_->imageLists, QStringList{list});
         QVERIFY(dialogs_->asked.empty());
         QVERIFY(window_->document().untitled());
+        W<QAction>("actionImageList")->trigger();
+        QCOMPARE(dialogs_->imageLists, (QStringList{list, QString()}));
     }
 
     void newAsksBeforeLosingChanges_data() {
@@ -687,14 +689,15 @@ class MainWindowTest : public QObject {
         QCOMPARE(starter_->starts[0].commandLine->inputSpec, std::string("photos/*.jpg"));
     }
 
-    void anImageListOnTheCommandLineOnlyBeeps() {
+    void anImageListOnTheCommandLineOpensInItsEditor() {
         const QString list = dir_->filePath("photos.brl");
         QVERIFY(WriteBytes(list, "BRL\r\n"));
         CommandLine cl;
         cl.scriptPath = list.toStdString();
         cl.mode = CommandLine::ScriptGiven;
         open(nullptr, &cl);
-        QTRY_COMPARE(dialogs_->beeps, 1);
+        QTRY_COMPARE(dialogs_->imageLists, QStringList{list});
+        QCOMPARE(dialogs_->beeps, 0);
         QVERIFY(window_->document().untitled());
         QVERIFY(dialogs_->asked.empty());
     }
