@@ -1,6 +1,7 @@
 #include "app/batch/batch_input_dialog.h"
 
 #include "app/batch/batch_texts.h"
+#include "app/batch/image_chooser.h"
 #include "batch/batch_mode.h"
 #include "core/settings.h"
 #include "formats/format_table.h"
@@ -18,48 +19,13 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-namespace {
-
-// The name typed into the chooser: one name or pattern, without the quotes
-// the chooser puts around a picked name. Several picked names are no typed
-// name.
-QString TypedName(const QFileDialog* files) {
-    const auto* edit = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    QString text = edit ? edit->text().trimmed() : QString();
-    if (text.startsWith(QLatin1Char('"'))) {
-        if (text.count(QLatin1Char('"')) != 2 || !text.endsWith(QLatin1Char('"'))) return {};
-        text = text.mid(1, text.size() - 2);
-    }
-    return text;
-}
-
-} // namespace
-
 CBatchInputDlg::CBatchInputDlg(const InputDialogStart& start, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("batchInputDialog"));
     setWindowTitle(UiText(ids::InputTitle));
 
-    const DialogFilter filter = ParseDialogFilter(OpenDialogFilter());
-    extensions_ = filter.extensions;
-    files_ = new QFileDialog(this);
+    files_ = new ImageChooser(UiText(ids::InputNext), UiText(ids::ButtonCancel), start.filterIndex,
+                              ToQt(start.folder), this);
     files_->setObjectName(QStringLiteral("inputFiles"));
-    files_->setWindowFlags(Qt::Widget);
-    files_->setOption(QFileDialog::DontUseNativeDialog);
-    files_->setFileMode(QFileDialog::ExistingFiles);
-    files_->setAcceptMode(QFileDialog::AcceptOpen);
-    files_->setLabelText(QFileDialog::Accept, UiText(ids::InputNext));
-    files_->setLabelText(QFileDialog::Reject, UiText(ids::ButtonCancel));
-    files_->setNameFilters(filter.qtFilters);
-    files_->selectNameFilter(filter.qtFilters.value(start.filterIndex, filter.qtFilters.value(0)));
-    const QString folder = ToQt(start.folder);
-    files_->setDirectory(QFileInfo(folder).isDir() ? folder : ToQt(HomeFolder()));
-    // The detail view's columns fit their contents; the name takes the rest.
-    if (auto* details = files_->findChild<QTreeView*>(QStringLiteral("treeView"))) {
-        QHeaderView* header = details->header();
-        header->setStretchLastSection(false);
-        header->setSectionResizeMode(QHeaderView::ResizeToContents);
-        header->setSectionResizeMode(0, QHeaderView::Stretch);
-    }
 
     interrupt_ = new QCheckBox(UiText(ids::InputInterrupt));
     interrupt_->setObjectName(QStringLiteral("interruptOnErrors"));
@@ -98,8 +64,7 @@ CBatchInputDlg::CBatchInputDlg(const InputDialogStart& start, QWidget* parent) :
 }
 
 int CBatchInputDlg::filterIndex() const {
-    const int i = static_cast<int>(files_->nameFilters().indexOf(files_->selectedNameFilter()));
-    return i < 0 ? 0 : i;
+    return files_->filterIndex();
 }
 
 void CBatchInputDlg::takeOptions() {
@@ -123,12 +88,14 @@ void CBatchInputDlg::filesPicked() {
 
 void CBatchInputDlg::selectAll() {
     choice_ = InputChoice{};
-    const int index = filterIndex();
-    const std::string ext = index < int(extensions_.size()) ? extensions_[size_t(index)] : "";
-    const std::string typed = SelectAllPattern(FromQt(TypedName(files_)), ext);
+    const std::string typed = files_->selectAllPattern();
     // A typed name may carry a folder of its own, relative to the chooser's.
     ResolveInputPattern(typed, FromQt(files_->directory().absolutePath()), &choice_.folder,
                         &choice_.pattern);
     takeOptions();
     accept();
+}
+
+QFileDialog* CBatchInputDlg::fileChooser() const {
+    return files_;
 }

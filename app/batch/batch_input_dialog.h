@@ -23,6 +23,7 @@
 #include <vector>
 
 class QCheckBox;
+class ImageChooser;
 class QFileDialog;
 class QPushButton;
 
@@ -34,7 +35,7 @@ class CBatchInputDlg : public QDialog {
     // The choice, once the dialog was accepted.
     const InputChoice& choice() const { return choice_; }
     // The embedded file chooser.
-    QFileDialog* fileChooser() const { return files_; }
+    QFileDialog* fileChooser() const;
 
   private:
     void filesPicked();
@@ -43,10 +44,9 @@ class CBatchInputDlg : public QDialog {
     void takeOptions();
     int filterIndex() const;
 
-    QFileDialog* files_;
+    ImageChooser* files_;
     QCheckBox* interrupt_;
     QCheckBox* useScript_;
     QPushButton* selectAll_;
-    std::vector<std::string> extensions_;
     InputChoice choice_;
 };

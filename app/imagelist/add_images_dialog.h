@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class ImageChooser;
 class QFileDialog;
 
 class CAddImagesDlg : public QDialog {
@@ -21,13 +22,12 @@ class CAddImagesDlg : public QDialog {
     const QStringList& paths() const { return paths_; }
     QString folder() const;
     int filterIndex() const;
-    QFileDialog* fileChooser() const { return files_; }
+    QFileDialog* fileChooser() const;
 
   private:
     void filesPicked();
     void selectAll();
 
-    QFileDialog* files_;
-    std::vector<std::string> extensions_;
+    ImageChooser* files_;
     QStringList paths_;
 };
