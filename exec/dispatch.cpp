@@ -162,9 +162,6 @@ KervErrorCode Crop(Context& c, KHANDLE* out) {
     return CropImage(c.status, c.image, out, 0, p[5], p[3], p[6], p[4], 0, 0);
 }
 
-// The fixed sizes of resize modes 0..4.
-constexpr int32_t kFixedSizes[5][2] = {{320, 200}, {640, 350}, {640, 480}, {800, 600}, {1024, 768}};
-
 // 32-bit products and truncating divisions, as the sizes have always been
 // computed (a product that overflows wraps instead of being undefined).
 int32_t MulDiv32(int32_t a, int32_t b, int32_t d) {
@@ -175,10 +172,7 @@ int32_t MulDiv32(int32_t a, int32_t b, int32_t d) {
 KervErrorCode Resize(Context& c, KHANDLE* out) {
     auto& p = c.cmd.m_nParam;
     const int32_t mode = p[0];
-    if (mode >= 0 && mode <= 4) {
-        p[2] = kFixedSizes[mode][0];
-        p[3] = kFixedSizes[mode][1];
-    }
+    ResizeFixedSize(mode, &p[2], &p[3]);
     if (p[1] == 1 && !c.trueColourOrGrey) return KERR_NEEDS_TC_OR_GREY;
 
     const int32_t iw = c.header.biWidth, ih = c.header.biHeight;

@@ -58,17 +58,12 @@ double Quotient(double a, double b) {
 
 std::string Fixed2(double v) { return FormatText("%.2f", {v}); }
 
-// The fixed sizes of resize modes 0..4.
-constexpr int32_t kFixedSizes[5][2] = {{320, 200}, {640, 350}, {640, 480}, {800, 600}, {1024, 768}};
-
 std::string ResizeText(CScriptCommand& c) {
     auto& p = c.m_nParam;
     if (p[4] == PARAM_UNSET) p[4] = 0;
     const int32_t mode = p[0];
     int32_t w = 0, h = 0;
-    if (mode >= 0 && mode <= 4) {
-        p[2] = kFixedSizes[mode][0];
-        p[3] = kFixedSizes[mode][1];
+    if (ResizeFixedSize(mode, &p[2], &p[3])) {
         w = p[2], h = p[3];
     } else if (mode == 5 || mode == 8) {
         w = p[2], h = p[3];
