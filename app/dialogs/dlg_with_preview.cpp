@@ -68,9 +68,16 @@ void PreviewPane::paintEvent(QPaintEvent* event) {
     p.fillRect(inside, Qt::white);
     const QRect area = rect().adjusted(4, 4, -4, -4);
     if (!picture_.isNull()) {
-        const QRect target(area.left() + (area.width() - picture_.width()) / 2,
-                           area.top() + (area.height() - picture_.height()) / 2, picture_.width(),
-                           picture_.height());
+        // Operations that grow the picture (skew) are shown brought down
+        // to the area, so the whole result stays in view.
+        QSize size = picture_.size();
+        if (size.width() > area.width() || size.height() > area.height()) {
+            size.scale(area.size(), Qt::KeepAspectRatio);
+            p.setRenderHint(QPainter::SmoothPixmapTransform);
+        }
+        const QRect target(area.left() + (area.width() - size.width()) / 2,
+                           area.top() + (area.height() - size.height()) / 2, size.width(),
+                           size.height());
         p.drawImage(target, picture_);
     } else if (!message_.isEmpty()) {
         p.setPen(Qt::darkGray);
