@@ -15,6 +15,7 @@ const StringEntry kStrings[] = {
 #include "core/strings/imagelist.inc"
 #include "core/strings/app_main.inc"
 #include "core/strings/app_plain_dialogs.inc"
+#include "core/strings/app_preview_dialogs.inc"
 };
 
 const StringEntry kLibTexts[] = {

@@ -167,9 +167,10 @@ constexpr SlotInfo kOutputOptions[] = {
 constexpr SlotInfo kShape[] = {
     Color(S::C0, "background colour", "Select Background Color"),
 };
+// The wind treats a strength above 20 as 0, so the range stops there.
 constexpr SlotInfo kWind[] = {
     Int(S::P0, "direction: 0 from the right, 1 from the left", 0, 0, 1, "From &right"),
-    Int(S::P1, "strength", 5, 1, 100, "&Strength:"),
+    Int(S::P1, "strength", 5, 1, 20, "&Strength:"),
 };
 constexpr SlotInfo kMotionBlur[] = {
     Int(S::P0, "direction angle in degrees", 45, 0, 359, "&Direction"),
