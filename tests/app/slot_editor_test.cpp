@@ -1,7 +1,10 @@
-// The generic parameter editor built from the slot table, and the colour
-// chooser's custom colours.
+// The generic parameter editor built from the slot table (Print's, until
+// printing comes), which dialog each kind gets, and the colour chooser's
+// custom colours.
 #include "app/color_chooser.h"
+#include "app/dialogs/command_dialog.h"
 #include "app/slot_editor.h"
+#include "core/dib.h"
 
 #include "app_test_support.h"
 
@@ -63,6 +66,29 @@ class SlotEditorTest : public QObject {
                 QVERIFY(qobject_cast<ColorButton*>(w));
             }
         }
+    }
+
+    void everyKindButPrintHasADialogOfItsOwn_data() {
+        QTest::addColumn<int>("id");
+        for (const CommandInfo& info : AllCommands())
+            if (CommandHasParameters(info.id))
+                QTest::newRow(CommandDisplayName(info.id).c_str()) << int(info.id);
+    }
+    void everyKindButPrintHasADialogOfItsOwn() {
+        QFETCH(int, id);
+        KOwnedHandle preview(AllocDIB(64, 48, 24, 0));
+        QVERIFY(preview);
+        CScriptCommand command(id);
+        const CScriptCommand before = command;
+        {
+            std::unique_ptr<QDialog> dialog = MakeCommandDialog(command, preview.get(), nullptr);
+            QVERIFY(dialog);
+            QCOMPARE(qobject_cast<SlotEditor*>(dialog.get()) != nullptr, id == CMD_PRINT);
+            dialog->reject();
+        }
+        QVERIFY(command.m_nParam == before.m_nParam);
+        QVERIFY(command.m_crColor == before.m_crColor);
+        QVERIFY(command.m_strParam == before.m_strParam);
     }
 
     void unsetSlotsShowTheirDefaults() {
