@@ -17,7 +17,6 @@
 #include "app/main_window.h"
 #include "app/preview/preview_session.h"
 #include "app/qt_text.h"
-#include "app/slot_editor.h"
 #include "batch/startup.h"
 #include "core/settings.h"
 #include "formats/imagefile.h"
@@ -156,12 +155,6 @@ int main(int argc, char** argv) {
         failures += !Save(window, folder, "main-running.png");
         window.preview().stop();
         if (!WaitIdle(window)) ++failures;
-
-        SlotEditor editor(*window.document().script().GetCommand(1), &window);
-        editor.show();
-        Settle();
-        failures += !Save(editor, folder, "slot-editor.png");
-        editor.reject();
 
         const QScreen* screen = QGuiApplication::primaryScreen();
         AboutBox about(
