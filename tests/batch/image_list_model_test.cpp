@@ -6,6 +6,7 @@
 #include "formats/imagefile.h"
 #include "script/commands.h"
 #include "script/script.h"
+#include "tests/batch/run_batch.h"
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
@@ -516,38 +517,6 @@ TEST(ImageListSettings, VerifyFoldersKeepFifteenMostRecentFirst) {
 
 // ---- The console program reads what the editor writes ----
 
-int RunConsole(const V& args, const fs::path& cwd, std::string* out) {
-    int pipeFd[2];
-    if (pipe(pipeFd) != 0) return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeFd[1], 1);
-        close(pipeFd[0]);
-        // The progress lines on standard error are not what is checked here.
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 2);
-        if (chdir(cwd.c_str()) != 0) _exit(99);
-        setenv("BRELLIX_CONFIG", (cwd / "config/Brellix.conf").c_str(), 1);
-        setenv("XDG_STATE_HOME", (cwd / "state").c_str(), 1);
-        setenv("TMPDIR", cwd.c_str(), 1);
-        std::vector<char*> argv{const_cast<char*>(BRELLIX_BATCH_PATH)};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(BRELLIX_BATCH_PATH, argv.data());
-        _exit(98);
-    }
-    close(pipeFd[1]);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(pipeFd[0], buf, sizeof buf)) > 0)
-        out->append(buf, static_cast<size_t>(n));
-    close(pipeFd[0]);
-    int st = 0;
-    waitpid(pid, &st, 0);
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
 TEST(ImageListConsole, ListSavedByTheEditorIsRunWithAt) {
     TempDir dir;
     fs::create_directories(dir / "My Photos/12:30");
@@ -571,8 +540,9 @@ TEST(ImageListConsole, ListSavedByTheEditorIsRunWithAt) {
     ASSERT_EQ(m.Add({inputs[0], inputs[1], inputs[2], inputs[2]}, true), 3u);
     ASSERT_EQ(m.Save((dir / "list.brl").string()), ImageListStatus::Ok);
 
-    std::string out;
-    ASSERT_EQ(RunConsole({"s.ksc", "-r", "-@", "list.brl"}, dir.path(), &out), 0) << out;
+    const batchtest::Result r = batchtest::RunBatch({"s.ksc", "-r", "-@", "list.brl"}, dir.path());
+    const std::string& out = r.out;
+    ASSERT_EQ(r.status, 0) << out;
     for (const std::string& in : inputs)
         EXPECT_NE(out.find("Reading " + in + "\n"), std::string::npos) << in << "\n" << out;
     EXPECT_NE(out.find("3  File(s) successfully converted."), std::string::npos) << out;
@@ -600,8 +570,9 @@ TEST(ImageListConsole, EmptyLineInTheMiddleEndsTheList) {
     s.InsertCommand(std::move(o), -1);
     std::string message;
     ASSERT_TRUE(s.Save((dir / "s.ksc").string(), &message)) << message;
-    std::string out;
-    ASSERT_EQ(RunConsole({"s.ksc", "-r", "-@", "l.brl"}, dir.path(), &out), 0) << out;
+    const batchtest::Result r = batchtest::RunBatch({"s.ksc", "-r", "-@", "l.brl"}, dir.path());
+    const std::string& out = r.out;
+    ASSERT_EQ(r.status, 0) << out;
     EXPECT_NE(out.find("2  File(s) successfully converted."), std::string::npos) << out;
     EXPECT_FALSE(fs::exists(dir / "out/c.png"));
 }
