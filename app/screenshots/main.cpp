@@ -12,6 +12,7 @@
 // The samples are found below $BRELLIX_SOURCE_DIR (default: the current
 // folder). The settings go to a file of their own unless BRELLIX_CONFIG
 // names one.
+#include "app/screenshots/shot.h"
 #include "app/about_box.h"
 #include "app/app_icon.h"
 #include "app/main_window.h"
@@ -35,6 +36,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+using shot::Save;
+using shot::Settle;
+
 namespace {
 
 // Answers every question with its first button; parameters are those of a
@@ -54,15 +58,6 @@ class SilentDialogs : public QtUserDialogs {
     }
 };
 
-void Settle(int ms = 300) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-}
-
 bool WaitIdle(MainWindow& w) {
     QElapsedTimer t;
     t.start();
@@ -72,13 +67,6 @@ bool WaitIdle(MainWindow& w) {
     }
     Settle();
     return !w.preview().running();
-}
-
-bool Save(QWidget& widget, const QString& folder, const char* name) {
-    const QString path = folder + '/' + QString::fromLatin1(name);
-    const bool ok = widget.grab().save(path);
-    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
-    return ok;
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 //
 // The preview is samples/images/landscape.jpg below $BRELLIX_SOURCE_DIR
 // (default: the current folder).
+#include "app/screenshots/shot.h"
 #include "app/dialogs/command_dialog.h"
 #include "app/dialogs/dlg_with_preview.h"
 #include "app/qt_text.h"
@@ -35,16 +36,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
+using shot::Save;
+using shot::Settle;
 
-void Settle(int ms = 300) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-}
+namespace {
 
 // Until the preview has shown `count` results.
 bool WaitShown(DlgWithPreview& d, int count) {
@@ -60,13 +55,6 @@ bool WaitShown(DlgWithPreview& d, int count) {
     QObject::disconnect(c);
     Settle();
     return shown >= count;
-}
-
-bool Save(QWidget& widget, const QString& folder, const QString& name) {
-    const QString path = folder + '/' + name;
-    const bool ok = widget.grab().save(path);
-    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
-    return ok;
 }
 
 struct Shot {
