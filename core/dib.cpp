@@ -63,6 +63,11 @@ DIBLock::DIBLock(KHANDLE h, KSrcLoc loc) : lock_(h, loc) {
 }
 
 KHANDLE AllocDIB(int32_t width, int32_t height, int bitCount, uint32_t clrUsed, KSrcLoc loc) {
+    return AllocDIB(width, height, bitCount, clrUsed, DIBPixels::Zero, loc);
+}
+
+KHANDLE AllocDIB(int32_t width, int32_t height, int bitCount, uint32_t clrUsed, DIBPixels pixels,
+                 KSrcLoc loc) {
     if (width < 1 || height < 1 || !IsValidDIBDepth(static_cast<uint32_t>(bitCount))) return nullptr;
     BITMAPINFOHEADER h{};
     h.biSize = 40;
@@ -76,10 +81,13 @@ KHANDLE AllocDIB(int32_t width, int32_t height, int bitCount, uint32_t clrUsed, 
     const uint64_t total = DIBTotalBytes(&h);
     if (image > UINT32_MAX || total > SIZE_MAX) return nullptr;
     h.biSizeImage = static_cast<uint32_t>(image);
-    KOwnedHandle block(KML_GlobalAlloc(KMEM_GHND, static_cast<size_t>(total), loc));
+    const bool zero = pixels == DIBPixels::Zero;
+    KOwnedHandle block(KML_GlobalAlloc(zero ? KMEM_GHND : KMEM_MOVEABLE, static_cast<size_t>(total), loc));
     if (!block) return nullptr;
     KLock l(block.get(), loc);
     if (!l) return nullptr;
+    // Unset pixels still get a zero palette: only the pixels are the caller's.
+    if (!zero) std::memset(l.get(), 0, static_cast<size_t>(total - image));
     std::memcpy(l.get(), &h, sizeof h);
     l.unlock();
     return block.release();

@@ -126,10 +126,16 @@ class DIBLock {
     BITMAPINFOHEADER* hdr_ = nullptr;
 };
 
+// Whether a new DIB's pixel bytes start as zero, or are left as they come
+// (for a caller that writes every byte of every row, padding included).
+enum class DIBPixels { Zero, Unset };
+
 // Allocates a DIB block for the given header fields; the header is written
 // (biSizeImage filled), the palette and pixels are zero. For operations
 // building their output. Returns null on failure (size overflow or memory).
 KHANDLE AllocDIB(int32_t width, int32_t height, int bitCount, uint32_t clrUsed,
+                 KSrcLoc loc = KSrcLoc::current());
+KHANDLE AllocDIB(int32_t width, int32_t height, int bitCount, uint32_t clrUsed, DIBPixels pixels,
                  KSrcLoc loc = KSrcLoc::current());
 
 // ---- Base operations ----

@@ -120,6 +120,18 @@ KervErrorCode DecodeQZM(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* i
 //  QZM: the image as one layer; compression 7 PackBits, 8 deflate, 1 none;
 //       version 3, 4 or 5; resolution (see formats/codec_qzm.h).
 KervErrorCode EncodeBMP(const EncodeRequest& req, std::vector<uint8_t>* out);
+
+// A BMP file as its head (headers and palette) followed by rows that are the
+// image's own bytes, so a writer can send them from the image without copying
+// them first. For RLE files the head is the whole file and rowCount is 0. rows
+// points into req.dib: valid while the caller keeps that block locked.
+struct EncodedBMP {
+    std::vector<uint8_t> head;
+    const uint8_t* rows = nullptr;
+    uint32_t rowBytes = 0;
+    int32_t rowCount = 0;
+};
+KervErrorCode EncodeBMPParts(const EncodeRequest& req, EncodedBMP* out);
 KervErrorCode EncodePCX(const EncodeRequest& req, std::vector<uint8_t>* out);
 KervErrorCode EncodeTGA(const EncodeRequest& req, std::vector<uint8_t>* out);
 KervErrorCode EncodePXM(const EncodeRequest& req, std::vector<uint8_t>* out);

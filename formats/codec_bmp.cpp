@@ -172,8 +172,13 @@ KervErrorCode DecodeBMP(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* i
         const uint32_t full = 1u << outBits;
         colours = (clrUsed == 0 || clrUsed > full) ? full : clrUsed;
     }
+    // Uncompressed rows without bit fields are copied whole, padding included,
+    // so their pixels need not be cleared first.
+    const bool whole = !fields && compression != kRLE8 && compression != kRLE4;
     KOwnedHandle out;
-    if (KervErrorCode e = NewOutputDIB(uint32_t(width), uint32_t(height), outBits, colours, &out)) return e;
+    if (KervErrorCode e = NewOutputDIB(uint32_t(width), uint32_t(height), outBits, colours, &out,
+                                       whole ? DIBPixels::Unset : DIBPixels::Zero))
+        return e;
     {
     DIBLock d(out.get());
     if (!d) return KERV_NO_MEMORY;
@@ -313,8 +318,10 @@ void EncodeRowRLE4(const uint8_t* row, int32_t w, std::vector<uint8_t>* o) {
 
 }  // namespace
 
-KervErrorCode EncodeBMP(const EncodeRequest& req, std::vector<uint8_t>* out) {
-    if (!out || !req.dib) return KERV_INVALID_PARAM;
+KervErrorCode EncodeBMPParts(const EncodeRequest& req, EncodedBMP* parts) {
+    if (!parts || !req.dib) return KERV_INVALID_PARAM;
+    *parts = EncodedBMP{};
+    std::vector<uint8_t>* out = &parts->head;
     DIBLock d(req.dib);
     if (!d) return KERV_INVALID_PARAM;
     if (!IsUsableDIB(d.header(), KML_GlobalSize(req.dib))) return KERV_INVALID_PARAM;
@@ -332,8 +339,7 @@ KervErrorCode EncodeBMP(const EncodeRequest& req, std::vector<uint8_t>* out) {
     const uint32_t hsize = os2 ? 12 : 40;
     const uint32_t pixelOffset = 14 + hsize + palBytes;
     const uint64_t rawBytes = uint64_t(stride) * uint32_t(ht);
-    out->clear();
-    out->reserve(pixelOffset + (rle ? size_t(rawBytes / 2) : size_t(rawBytes)));
+    out->reserve(pixelOffset + (rle ? size_t(rawBytes / 2) : 0));
     out->resize(pixelOffset);
     uint8_t* p = out->data();
     p[0] = 'B', p[1] = 'M';
@@ -367,8 +373,8 @@ KervErrorCode EncodeBMP(const EncodeRequest& req, std::vector<uint8_t>* out) {
         *pp++ = c.rgbBlue, *pp++ = c.rgbGreen, *pp++ = c.rgbRed;
         if (!os2) *pp++ = 0;
     }
-    RowProgress progress(req.status, ht);
     if (rle) {
+        RowProgress progress(req.status, ht);
         for (int32_t r = 0; r < ht; ++r) {
             if (progress.step(r)) return KERV_STOPPED;
             if (bits == 8) EncodeRowRLE8(d.row(r), w, out);
@@ -377,19 +383,40 @@ KervErrorCode EncodeBMP(const EncodeRequest& req, std::vector<uint8_t>* out) {
             out->push_back(r + 1 < ht ? 0 : 1);  // end of line; end of bitmap after the last
         }
         Set32(out->data() + 34, uint32_t(out->size() - pixelOffset));
+        progress.end();
+        Set32(out->data() + 2, out->size() > 0xFFFFFFFFu ? 0 : uint32_t(out->size()));
+        return KERV_OK;
+    }
+    // Uncompressed rows are the image's rows as they stand; the progress is
+    // the writer's, which sends them.
+    if (!os2) Set32(out->data() + 34, uint32_t(rawBytes));
+    const uint64_t fileSize = out->size() + rawBytes;
+    Set32(out->data() + 2, fileSize > 0xFFFFFFFFu ? 0 : uint32_t(fileSize));
+    parts->rows = d.bits();
+    parts->rowBytes = stride;
+    parts->rowCount = ht;
+    return KERV_OK;
+}
+
+KervErrorCode EncodeBMP(const EncodeRequest& req, std::vector<uint8_t>* out) {
+    if (!out) return KERV_INVALID_PARAM;
+    DIBLock keep(req.dib);  // the rows stay where they are until copied
+    EncodedBMP parts;
+    if (KervErrorCode e = EncodeBMPParts(req, &parts)) return e;
+    *out = std::move(parts.head);
+    if (parts.rowCount == 0) return KERV_OK;
+    RowProgress progress(req.status, parts.rowCount);
+    const bool quiet = !req.status || !req.status->progress;
+    if (quiet) {
+        out->insert(out->end(), parts.rows, parts.rows + size_t(parts.rowBytes) * uint32_t(parts.rowCount));
     } else {
-        const bool quiet = !req.status || !req.status->progress;
-        if (quiet) {
-            out->insert(out->end(), d.bits(), d.bits() + rawBytes);
-        } else {
-            for (int32_t r = 0; r < ht; ++r) {
-                if (progress.step(r)) return KERV_STOPPED;
-                out->insert(out->end(), d.row(r), d.row(r) + stride);
-            }
+        out->reserve(out->size() + size_t(parts.rowBytes) * uint32_t(parts.rowCount));
+        for (int32_t r = 0; r < parts.rowCount; ++r) {
+            if (progress.step(r)) return KERV_STOPPED;
+            const uint8_t* row = parts.rows + size_t(r) * parts.rowBytes;
+            out->insert(out->end(), row, row + parts.rowBytes);
         }
-        if (!os2) Set32(out->data() + 34, uint32_t(rawBytes));
     }
     progress.end();
-    Set32(out->data() + 2, out->size() > 0xFFFFFFFFu ? 0 : uint32_t(out->size()));
     return KERV_OK;
 }

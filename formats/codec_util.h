@@ -70,9 +70,9 @@ class Reader {
 
 // Allocates the decoder's output DIB after checking the dimensions.
 inline KervErrorCode NewOutputDIB(uint32_t width, uint32_t height, int bitCount, uint32_t clrUsed,
-                                  KOwnedHandle* out) {
+                                  KOwnedHandle* out, DIBPixels pixels = DIBPixels::Zero) {
     if (KervErrorCode e = CheckDecodeDimensions(width, height, bitCount)) return e;
-    out->reset(AllocDIB(static_cast<int32_t>(width), static_cast<int32_t>(height), bitCount, clrUsed));
+    out->reset(AllocDIB(static_cast<int32_t>(width), static_cast<int32_t>(height), bitCount, clrUsed, pixels));
     return *out ? KERV_OK : KERV_NO_MEMORY;
 }
 

@@ -5,6 +5,7 @@
 #include "formats/dibroutines.h"
 #include "formats/format_table.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -106,15 +107,43 @@ const mode_t kUmask = [] {
     return m;
 }();
 
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+// What a file is made of: bytes, then optionally rows sent straight from a
+// locked image (an uncompressed BMP's pixels), with the progress of sending them.
+struct FileContents {
+    const std::vector<uint8_t>* bytes = nullptr;
+    const uint8_t* rows = nullptr;
+    uint32_t rowBytes = 0;
+    int32_t rowCount = 0;
+    StatusControlBlock* status = nullptr;
+};
+
+bool WriteAll(int fd, const uint8_t* p, size_t size) {
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    while (done < size) {
+        const ssize_t n = write(fd, p + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += size_t(n);
     }
     return true;
+}
+
+// 0, KERV_WRITE_FAILED, or KERV_STOPPED when the progress callback asked.
+KervErrorCode WriteContents(int fd, const FileContents& c) {
+    if (!WriteAll(fd, c.bytes->data(), c.bytes->size())) return KERV_WRITE_FAILED;
+    if (c.rowCount <= 0) return KERV_OK;
+    // Rows go out in pieces of about 1 MiB, each one a chance to report and stop.
+    const int32_t perPiece = int32_t(std::max<uint32_t>(1, std::min<uint32_t>((1u << 20) / std::max(1u, c.rowBytes),
+                                                                              uint32_t(c.rowCount))));
+    ProgressReporter progress(c.status);
+    progress.begin(c.rowCount);
+    for (int32_t r = 0; r < c.rowCount; r += perPiece) {
+        if (progress.step(r)) return KERV_STOPPED;
+        const int32_t n = std::min(perPiece, c.rowCount - r);
+        if (!WriteAll(fd, c.rows + size_t(r) * c.rowBytes, size_t(n) * c.rowBytes)) return KERV_WRITE_FAILED;
+    }
+    progress.end();
+    return KERV_OK;
 }
 
 // A name for a temporary file in dir: "tmp", six characters, "tmp".
@@ -132,18 +161,19 @@ std::string TemporaryName(const std::string& dir, unsigned attempt) {
 // file it is named "tmp......tmp" first and renamed over the target (a link
 // cannot replace a file). false when the folder cannot do this (file systems
 // without unnamed files, no /proc): the caller falls back.
-bool WriteUnnamed(const std::string& dir, const std::string& path, const std::vector<uint8_t>& bytes,
+bool WriteUnnamed(const std::string& dir, const std::string& path, const FileContents& contents,
                   KervErrorCode* result) {
 #ifdef O_TMPFILE
     const int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    *result = KERV_WRITE_FAILED;
-    if (!WriteAll(fd, bytes)) {
+    *result = WriteContents(fd, contents);
+    if (*result != KERV_OK) {
         close(fd);
         return true;
     }
+    *result = KERV_WRITE_FAILED;
     if (linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         if (close(fd) == 0) *result = KERV_OK;
         return true;
@@ -166,7 +196,7 @@ bool WriteUnnamed(const std::string& dir, const std::string& path, const std::ve
     close(fd);
     return true;
 #else
-    (void)dir, (void)path, (void)bytes, (void)result;
+    (void)dir, (void)path, (void)contents, (void)result;
     return false;
 #endif
 }
@@ -174,25 +204,22 @@ bool WriteUnnamed(const std::string& dir, const std::string& path, const std::ve
 // Writes bytes to a file in the target's folder that takes the target's name
 // only once it is complete: a failed or stopped write never leaves a
 // half-written output, and never touches the file that was there.
-KervErrorCode WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+KervErrorCode WriteAtomically(const std::string& path, const FileContents& contents) {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     KervErrorCode result = KERV_WRITE_FAILED;
-    if (WriteUnnamed(dir, path, bytes, &result)) return result;
+    if (WriteUnnamed(dir, path, contents, &result)) return result;
 
     std::string tmpl = dir + "/tmpXXXXXXtmp";
     const int fd = mkstemps(tmpl.data(), 3);
     if (fd < 0) return KERV_WRITE_FAILED;
-    bool ok = WriteAll(fd, bytes);
+    result = WriteContents(fd, contents);
     // Files get the permissions a new file would (the temporary one is 0600).
-    if (ok && fchmod(fd, 0666 & ~kUmask) != 0) ok = false;
-    if (close(fd) != 0) ok = false;
-    if (ok && std::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) {
-        std::remove(tmpl.c_str());
-        return KERV_WRITE_FAILED;
-    }
-    return KERV_OK;
+    if (result == KERV_OK && fchmod(fd, 0666 & ~kUmask) != 0) result = KERV_WRITE_FAILED;
+    if (close(fd) != 0 && result == KERV_OK) result = KERV_WRITE_FAILED;
+    if (result == KERV_OK && std::rename(tmpl.c_str(), path.c_str()) != 0) result = KERV_WRITE_FAILED;
+    if (result != KERV_OK) std::remove(tmpl.c_str());
+    return result;
 }
 
 }  // namespace
@@ -396,8 +423,17 @@ KervErrorCode WriteImageFile(const std::string& path, KHANDLE dib, int id, int s
     req.dib = converted ? converted : dib;
     req.info = &info;
     req.status = status;
+    if (encoder == EncodeBMP) {
+        // An uncompressed BMP's pixels are the image's rows: they are written
+        // from the image, not copied into a buffer first.
+        DIBLock keep(req.dib);
+        EncodedBMP parts;
+        if (KervErrorCode e = EncodeBMPParts(req, &parts)) return e;
+        FileContents contents{&parts.head, parts.rows, parts.rowBytes, parts.rowCount, status};
+        return WriteAtomically(path, contents);
+    }
     std::vector<uint8_t> bytes;
     if (KervErrorCode e = encoder(req, &bytes)) return e;
     convertedOwner.reset();
-    return WriteAtomically(path, bytes);
+    return WriteAtomically(path, FileContents{&bytes});
 }

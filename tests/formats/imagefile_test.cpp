@@ -1,3 +1,4 @@
+#include "formats/codec.h"
 #include "formats/dibroutines.h"
 #include "formats/format_table.h"
 #include "formats/imagefile.h"
@@ -205,6 +206,63 @@ TEST(ImageFile, WriteFailuresLeaveNothingBehind) {
     ASSERT_EQ(WriteImageFile((dir / "keep.bmp").string(), small.get(), 1, 1, o), 0);
     EXPECT_LT(ReadFileBytes(dir / "keep.bmp").size(), before.size());
     EXPECT_EQ(FilesIn(dir.path()), 1);
+}
+
+// Uncompressed bitmaps are written from the image's rows, a piece at a time:
+// the file must be the encoder's bytes whatever the size, the progress must
+// run to its end, and a stop between pieces must leave nothing.
+TEST(ImageFile, BitmapsWrittenFromTheImage) {
+    LeakCheck leaks;
+    TempDir dir;
+    OutputOptions o;
+    struct Case {
+        int w, h, bits;
+    };
+    // One piece; one row past a piece; several pieces with a short last one.
+    for (const Case c : {Case{7, 3, 24}, Case{1024, 342, 24}, Case{1500, 2000, 8}, Case{3001, 700, 4}}) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << "x" << c.bits);
+        KOwnedHandle img(MakeRandomDIB(c.w, c.h, c.bits, uint32_t(c.w)));
+        ImageFileInfo info;
+        info.options.variant = 11;
+        info.options.compression = 1;
+        EncodeRequest req;
+        req.dib = img.get();
+        req.info = &info;
+        std::vector<uint8_t> encoded;
+        ASSERT_EQ(EncodeBMP(req, &encoded), 0);
+
+        int calls = 0;
+        StatusControlBlock counting;
+        counting.setStatusText = [](StatusControlBlock*, const char*) {};
+        counting.progress = [&](StatusControlBlock* s) {
+            ++calls;
+            EXPECT_LE(s->current, s->total);
+            return 0;
+        };
+        ASSERT_EQ(WriteImageFile((dir / "a.bmp").string(), img.get(), 1, 1, o, &counting), 0);
+        const std::vector<uint8_t> file = ReadFileBytes(dir / "a.bmp");
+        ASSERT_EQ(file.size(), encoded.size());
+        // The resolution fields (38..45) come from the output rule, not from the request above.
+        EXPECT_TRUE(std::equal(file.begin(), file.begin() + 38, encoded.begin()));
+        EXPECT_TRUE(std::equal(file.begin() + 46, file.end(), encoded.begin() + 46));
+        EXPECT_EQ(uint32_t(file[2] | file[3] << 8 | file[4] << 16 | uint32_t(file[5]) << 24), file.size());
+        EXPECT_EQ(counting.current, counting.total) << "progress ran to its end";
+        EXPECT_GE(calls, 2);
+
+        // Asked to stop once the first piece is out: a one-piece file is
+        // complete by then; a longer one is dropped, the old file stays as it
+        // was and nothing else appears.
+        const bool pieces = size_t(DIBLock(img.get()).stride()) * size_t(c.h) > (1u << 20);
+        StoppingStatus stop(3);
+        stop.block.setStatusText = [](StatusControlBlock*, const char*) {};
+        KOwnedHandle other(MakeRandomDIB(c.w, c.h, c.bits, 99));
+        EXPECT_EQ(WriteImageFile((dir / "a.bmp").string(), other.get(), 1, 1, o, &stop.block),
+                  pieces ? KERV_STOPPED : KERV_OK);
+        if (pieces) EXPECT_EQ(ReadFileBytes(dir / "a.bmp"), file);
+        else EXPECT_NE(ReadFileBytes(dir / "a.bmp"), file);
+        EXPECT_EQ(FilesIn(dir.path()), 1);
+        fs::remove(dir / "a.bmp");
+    }
 }
 
 TEST(ImageFile, ResolutionRule) {
