@@ -39,7 +39,7 @@ best() {  # wall seconds of the best of $runs runs
         t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
         if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
     done
-    printf '%.2f' "$best"
+    printf '%.3f' "$best"
 }
 expect() {
     local n; n=$(find "$1" -type f | wc -l)
