@@ -133,8 +133,8 @@ KervErrorCode WriteContents(int fd, const FileContents& c) {
     if (!WriteAll(fd, c.bytes->data(), c.bytes->size())) return KERV_WRITE_FAILED;
     if (c.rowCount <= 0) return KERV_OK;
     // Rows go out in pieces of about 1 MiB, each one a chance to report and stop.
-    const int32_t perPiece = int32_t(std::max<uint32_t>(1, std::min<uint32_t>((1u << 20) / std::max(1u, c.rowBytes),
-                                                                              uint32_t(c.rowCount))));
+    const uint32_t rowsPerMiB = (1u << 20) / std::max(1u, c.rowBytes);
+    const int32_t perPiece = int32_t(std::clamp<uint32_t>(rowsPerMiB, 1, uint32_t(c.rowCount)));
     ProgressReporter progress(c.status);
     progress.begin(c.rowCount);
     for (int32_t r = 0; r < c.rowCount; r += perPiece) {
