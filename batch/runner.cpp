@@ -156,7 +156,7 @@ void BatchRunner::logReason(KervErrorCode code) {
 }
 
 void BatchRunner::saveCurrentLog() {
-    if (!state_.currentLogPath.empty()) log_.save(state_.currentLogPath);
+    if (!state_.currentLogPath.empty()) currentLog_.save(log_, state_.currentLogPath);
 }
 
 // ---- The run ----

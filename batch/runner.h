@@ -146,6 +146,7 @@ class BatchRunner {
     AccumulatingPaletteBuilder ownBuilder_;
     OptimumPaletteBuilder* paletteBuilder_;
     BatchLog log_;
+    LogFileMirror currentLog_;
     StatusControlBlock status_;
     RunState runState_ = Idle;
 
