@@ -93,6 +93,14 @@ using EncodeFunc = KervErrorCode (*)(const EncodeRequest& req, std::vector<uint8
 // Decoders: dib receives the image; info (may be null) resolution,
 // transparency and the options found in the file.
 KervErrorCode DecodeBMP(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info);
+// A BMP file with uncompressed bottom-up rows, read with its pixels going
+// straight from the open file fd into the image, without the file's bytes in
+// memory. head.data holds the file's first bytes: the headers and palette.
+// KERV_UNSUPPORTED_VARIANT for anything else, or when the rows cannot be read
+// as the headers say: the caller then decodes the whole file with DecodeBMP,
+// which names the fault.
+KervErrorCode DecodeBMPFromFile(const DecodeRequest& head, int fd, uint64_t fileSize, KHANDLE* dib,
+                                ImageFileInfo* info);
 KervErrorCode DecodePCX(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info);
 KervErrorCode DecodeTGA(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info);
 KervErrorCode DecodePXM(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info);

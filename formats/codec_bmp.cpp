@@ -13,6 +13,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
+
+#include <unistd.h>
 
 using namespace codec;
 
@@ -88,22 +91,38 @@ KervErrorCode DecodeRLE(Reader& in, BITMAPINFOHEADER* h, bool rle4, StatusContro
 
 }  // namespace
 
-KervErrorCode DecodeBMP(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info) {
-    if (!dib) return KERV_INVALID_PARAM;
-    *dib = nullptr;
-    if (!req.data) return KERV_INVALID_PARAM;
-    Reader in(req.data, req.size);
-    size_t base = 0;            // offset of the info header
-    size_t pixelOffset = 0;     // 0: right after the palette
-    if (req.size >= 2 && req.data[0] == 'B' && req.data[1] == 'M') {
+namespace {
+
+// What the headers say: where things are and how the pixels are stored.
+struct Layout {
+    size_t base = 0;         // offset of the info header
+    size_t pixelOffset = 0;  // of the pixel array
+    uint32_t hsize = 0;
+    bool core = false, os2 = false, topDown = false, fields = false;
+    int32_t width = 0, height = 0;
+    uint32_t bitCount = 0, compression = kRGB;
+    int32_t xppm = 0, yppm = 0;
+    Channel r, g, b;
+    int outBits = 0;
+    uint32_t colours = 0;    // palette entries of the image
+    size_t palOffset = 0, entry = 4;
+    bool rle() const { return compression == kRLE8 || compression == kRLE4; }
+    // Rows stored as the image stores them: copied whole, padding included.
+    bool whole() const { return !fields && !rle(); }
+};
+
+KervErrorCode ReadLayout(const uint8_t* data, size_t size, Layout* L) {
+    Reader in(data, size);
+    if (size >= 2 && data[0] == 'B' && data[1] == 'M') {
         const uint8_t* fh = in.take(14);
         if (!fh) return KERV_CORRUPT_FILE;
-        pixelOffset = Le32(fh + 10);
-        base = 14;
+        L->pixelOffset = Le32(fh + 10);
+        L->base = 14;
     }
+    const size_t base = L->base;
     const uint8_t* sz = in.at(base, 4);
     if (!sz) return KERV_CORRUPT_FILE;
-    const uint32_t hsize = Le32(sz);
+    const uint32_t hsize = L->hsize = Le32(sz);
     if (hsize != 12 && (hsize < 16 || hsize > 124)) return hsize < 12 ? KERV_CORRUPT_FILE : KERV_UNSUPPORTED_VARIANT;
     const uint8_t* hp = in.at(base, hsize);
     if (!hp) return KERV_CORRUPT_FILE;
@@ -111,38 +130,37 @@ KervErrorCode DecodeBMP(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* i
     uint8_t hdr[124] = {};
     std::memcpy(hdr, hp, hsize);
 
-    const bool core = hsize == 12;
+    const bool core = L->core = hsize == 12;
     int64_t width, height;
-    uint32_t planes, bitCount, compression = kRGB, clrUsed = 0;
-    int32_t xppm = 0, yppm = 0;
+    uint32_t bitCount, compression = kRGB, clrUsed = 0;
     if (core) {
         width = Le16(hdr + 4);
         height = static_cast<int16_t>(Le16(hdr + 6));
-        planes = Le16(hdr + 8);
         bitCount = Le16(hdr + 10);
     } else {
         width = static_cast<int32_t>(Le32(hdr + 4));
         height = static_cast<int32_t>(Le32(hdr + 8));
-        planes = Le16(hdr + 12);
         bitCount = Le16(hdr + 14);
         compression = Le32(hdr + 16);
-        xppm = static_cast<int32_t>(Le32(hdr + 24));
-        yppm = static_cast<int32_t>(Le32(hdr + 28));
+        L->xppm = static_cast<int32_t>(Le32(hdr + 24));
+        L->yppm = static_cast<int32_t>(Le32(hdr + 28));
         clrUsed = Le32(hdr + 32);
     }
-    (void)planes;
-    const bool os2 = core || (hsize != 40 && hsize != 52 && hsize != 56 && hsize != 108 && hsize != 124);
-    const bool topDown = height < 0;
-    if (topDown) height = -height;
+    const bool os2 = L->os2 = core || (hsize != 40 && hsize != 52 && hsize != 56 && hsize != 108 && hsize != 124);
+    L->topDown = height < 0;
+    if (L->topDown) height = -height;
     if (width <= 0 || height <= 0) return KERV_CORRUPT_FILE;
+    L->width = static_cast<int32_t>(width);
+    L->height = static_cast<int32_t>(height);
+    L->bitCount = bitCount;
+    L->compression = compression;
 
     // Which pixel layout: palette depths, true colour, or bit fields.
-    Channel r, g, b;
     bool fields = false;
     switch (compression) {
     case kRGB:
-        if (bitCount == 16) r = MakeChannel(0x7C00), g = MakeChannel(0x03E0), b = MakeChannel(0x001F), fields = true;
-        if (bitCount == 32) r = MakeChannel(0xFF0000), g = MakeChannel(0xFF00), b = MakeChannel(0xFF), fields = true;
+        if (bitCount == 16) L->r = MakeChannel(0x7C00), L->g = MakeChannel(0x03E0), L->b = MakeChannel(0x001F), fields = true;
+        if (bitCount == 32) L->r = MakeChannel(0xFF0000), L->g = MakeChannel(0xFF00), L->b = MakeChannel(0xFF), fields = true;
         if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && !fields)
             return KERV_UNSUPPORTED_VARIANT;
         break;
@@ -158,94 +176,168 @@ KervErrorCode DecodeBMP(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* i
         if (bitCount != 16 && bitCount != 32) return KERV_CORRUPT_FILE;
         const uint8_t* m = hsize >= 52 ? hdr + 40 : in.at(base + hsize, 12);
         if (!m) return KERV_CORRUPT_FILE;
-        r = MakeChannel(Le32(m)), g = MakeChannel(Le32(m + 4)), b = MakeChannel(Le32(m + 8));
+        L->r = MakeChannel(Le32(m)), L->g = MakeChannel(Le32(m + 4)), L->b = MakeChannel(Le32(m + 8));
         fields = true;
         break;
     }
     default: return KERV_UNSUPPORTED_VARIANT;  // embedded JPEG/PNG, OS/2 RLE24
     }
-    if ((compression == kRLE8 || compression == kRLE4) && topDown) return KERV_CORRUPT_FILE;
+    L->fields = fields;
+    if (L->rle() && L->topDown) return KERV_CORRUPT_FILE;
 
-    const int outBits = fields ? 24 : static_cast<int>(bitCount);
-    uint32_t colours = 0;
-    if (outBits <= 8) {
-        const uint32_t full = 1u << outBits;
-        colours = (clrUsed == 0 || clrUsed > full) ? full : clrUsed;
+    L->outBits = fields ? 24 : static_cast<int>(bitCount);
+    if (L->outBits <= 8) {
+        const uint32_t full = 1u << L->outBits;
+        L->colours = (clrUsed == 0 || clrUsed > full) ? full : clrUsed;
     }
-    // Uncompressed rows without bit fields are copied whole, padding included,
-    // so their pixels need not be cleared first.
-    const bool whole = !fields && compression != kRLE8 && compression != kRLE4;
-    KOwnedHandle out;
-    if (KervErrorCode e = NewOutputDIB(uint32_t(width), uint32_t(height), outBits, colours, &out,
-                                       whole ? DIBPixels::Unset : DIBPixels::Zero))
+    // Palette: right after the header (and the bit masks of a 40-byte one).
+    L->palOffset = base + hsize;
+    if (hsize == 40 && (compression == kBitFields || compression == kAlphaBitFields))
+        L->palOffset += compression == kBitFields ? 12 : 16;
+    L->entry = core ? 3 : 4;
+    if (L->pixelOffset == 0 || L->pixelOffset < L->palOffset)
+        L->pixelOffset = L->palOffset + L->colours * L->entry;
+    return KERV_OK;
+}
+
+// The image for the layout, with its resolution and palette from data.
+KervErrorCode NewImage(const Layout& L, const uint8_t* data, size_t size, KOwnedHandle* out) {
+    // Whole rows overwrite every byte of the pixels, so they need not be cleared first.
+    if (KervErrorCode e = NewOutputDIB(uint32_t(L.width), uint32_t(L.height), L.outBits, L.colours, out,
+                                       L.whole() ? DIBPixels::Unset : DIBPixels::Zero))
         return e;
+    DIBLock d(out->get());
+    if (!d) return KERV_NO_MEMORY;
+    BITMAPINFOHEADER* oh = d.header();
+    oh->biXPelsPerMeter = std::max(L.xppm, 0);
+    oh->biYPelsPerMeter = std::max(L.yppm, 0);
+    if (L.colours) {
+        const uint8_t* p = Reader(data, size).at(L.palOffset, L.colours * L.entry);
+        if (!p) return KERV_CORRUPT_FILE;
+        RGBQUAD* pal = d.palette();
+        for (uint32_t i = 0; i < L.colours; ++i)
+            pal[i] = {p[i * L.entry], p[i * L.entry + 1], p[i * L.entry + 2], 0};
+    }
+    return KERV_OK;
+}
+
+// The last touches once the pixels are in, and the hand-over.
+KervErrorCode Finish(const Layout& L, KOwnedHandle* out, KHANDLE* dib, ImageFileInfo* info) {
+    {
+        DIBLock d(out->get());
+        if (!d) return KERV_NO_MEMORY;
+        ClampPaletteIndexes(d.header());
+        if (info) {
+            AttributesFromDIB(d.header(), &info->attributes);
+            info->options.format = L.base ? 1 : 6;
+            info->options.variant = L.os2 ? 10 : 11;
+            info->options.compression = L.rle() ? 7 : 1;
+        }
+    }
+    *dib = out->release();
+    return KERV_OK;
+}
+
+}  // namespace
+
+KervErrorCode DecodeBMP(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* info) {
+    if (!dib) return KERV_INVALID_PARAM;
+    *dib = nullptr;
+    if (!req.data) return KERV_INVALID_PARAM;
+    Layout L;
+    if (KervErrorCode e = ReadLayout(req.data, req.size, &L)) return e;
+    // Rows the file does not hold are refused before the image is made for
+    // them: a lying header must not cost an allocation of its size.
+    if (KervErrorCode e = CheckDecodeDimensions(uint32_t(L.width), uint32_t(L.height), L.outBits)) return e;
+    if (!L.rle()) {
+        const uint64_t need = uint64_t(DIBStride(L.bitCount, uint32_t(L.width))) * uint32_t(L.height);
+        if (L.pixelOffset > req.size || need > req.size - L.pixelOffset) return KERV_CORRUPT_FILE;
+    }
+    KOwnedHandle out;
+    if (KervErrorCode e = NewImage(L, req.data, req.size, &out)) return e;
     {
     DIBLock d(out.get());
     if (!d) return KERV_NO_MEMORY;
-    BITMAPINFOHEADER* oh = d.header();
-    oh->biXPelsPerMeter = std::max(xppm, 0);
-    oh->biYPelsPerMeter = std::max(yppm, 0);
+    Reader in(req.data, req.size);
+    if (!in.seek(L.pixelOffset)) return KERV_CORRUPT_FILE;
 
-    // Palette: right after the header (and the bit masks of a 40-byte one).
-    size_t palOffset = base + hsize;
-    if (hsize == 40 && (compression == kBitFields || compression == kAlphaBitFields))
-        palOffset += compression == kBitFields ? 12 : 16;
-    const size_t entry = core ? 3 : 4;
-    if (colours) {
-        const uint8_t* p = in.at(palOffset, colours * entry);
-        if (!p) return KERV_CORRUPT_FILE;
-        RGBQUAD* pal = d.palette();
-        for (uint32_t i = 0; i < colours; ++i)
-            pal[i] = {p[i * entry], p[i * entry + 1], p[i * entry + 2], 0};
-    }
-    if (pixelOffset == 0 || pixelOffset < palOffset) pixelOffset = palOffset + colours * entry;
-    if (!in.seek(pixelOffset)) return KERV_CORRUPT_FILE;
-
-    const int32_t w = static_cast<int32_t>(width), ht = static_cast<int32_t>(height);
+    const int32_t w = L.width, ht = L.height;
     const uint32_t stride = d.stride();
-    if (compression == kRLE8 || compression == kRLE4) {
-        if (KervErrorCode e = DecodeRLE(in, oh, compression == kRLE4, req.status)) return e;
+    if (L.rle()) {
+        if (KervErrorCode e = DecodeRLE(in, d.header(), L.compression == kRLE4, req.status)) return e;
     } else {
-        const uint32_t srcStride = DIBStride(bitCount, uint32_t(w));
+        const uint32_t srcStride = DIBStride(L.bitCount, uint32_t(w));
         const uint64_t need = uint64_t(srcStride) * uint32_t(ht);
         const uint8_t* src = need <= in.left() ? in.take(size_t(need)) : nullptr;
         if (!src) return KERV_CORRUPT_FILE;
         const bool quiet = !req.status || !req.status->progress;
         RowProgress progress(req.status, ht);
-        if (!fields && !topDown && quiet) {
+        if (!L.fields && !L.topDown && quiet) {
             std::memcpy(d.bits(), src, size_t(stride) * uint32_t(ht));
         } else {
             for (int32_t i = 0; i < ht; ++i) {
                 if (progress.step(i)) return KERV_STOPPED;
                 const uint8_t* s = src + size_t(i) * srcStride;
-                uint8_t* o = d.row(topDown ? ht - 1 - i : i);
-                if (!fields) {
+                uint8_t* o = d.row(L.topDown ? ht - 1 - i : i);
+                if (!L.fields) {
                     std::memcpy(o, s, stride);
-                } else if (bitCount == 16) {
+                } else if (L.bitCount == 16) {
                     for (int32_t x = 0; x < w; ++x) {
                         const uint32_t px = Le16(s + 2 * x);
-                        o[3 * x] = Extract(px, b), o[3 * x + 1] = Extract(px, g), o[3 * x + 2] = Extract(px, r);
+                        o[3 * x] = Extract(px, L.b), o[3 * x + 1] = Extract(px, L.g), o[3 * x + 2] = Extract(px, L.r);
                     }
                 } else {
                     for (int32_t x = 0; x < w; ++x) {
                         const uint32_t px = Le32(s + 4 * x);
-                        o[3 * x] = Extract(px, b), o[3 * x + 1] = Extract(px, g), o[3 * x + 2] = Extract(px, r);
+                        o[3 * x] = Extract(px, L.b), o[3 * x + 1] = Extract(px, L.g), o[3 * x + 2] = Extract(px, L.r);
                     }
                 }
             }
         }
         progress.end();
     }
-    ClampPaletteIndexes(oh);
-    if (info) {
-        AttributesFromDIB(oh, &info->attributes);
-        info->options.format = base ? 1 : 6;
-        info->options.variant = os2 ? 10 : 11;
-        info->options.compression = (compression == kRLE8 || compression == kRLE4) ? 7 : 1;
     }
+    return Finish(L, &out, dib, info);
+}
+
+KervErrorCode DecodeBMPFromFile(const DecodeRequest& head, int fd, uint64_t fileSize, KHANDLE* dib,
+                                ImageFileInfo* info) {
+    if (!dib) return KERV_INVALID_PARAM;
+    *dib = nullptr;
+    if (!head.data) return KERV_INVALID_PARAM;
+    Layout L;
+    if (ReadLayout(head.data, head.size, &L) != KERV_OK || L.base == 0 || !L.whole() || L.topDown)
+        return KERV_UNSUPPORTED_VARIANT;
+    const uint64_t need = uint64_t(DIBStride(L.bitCount, uint32_t(L.width))) * uint32_t(L.height);
+    // Checked before anything is allocated: a header may promise rows the file lacks.
+    if (L.pixelOffset > fileSize || need > fileSize - L.pixelOffset ||
+        (L.colours && !Reader(head.data, head.size).at(L.palOffset, L.colours * L.entry)))
+        return KERV_UNSUPPORTED_VARIANT;
+    KOwnedHandle out;
+    if (KervErrorCode e = NewImage(L, head.data, head.size, &out))
+        return e == KERV_NO_MEMORY ? e : KERV_UNSUPPORTED_VARIANT;
+    {
+        DIBLock d(out.get());
+        if (!d) return KERV_NO_MEMORY;
+        // In pieces of about 1 MiB of whole rows, for the progress and a stop.
+        const uint32_t stride = d.stride();
+        const int32_t piece = std::max<int32_t>(1, int32_t((1u << 20) / stride));
+        RowProgress progress(head.status, L.height);
+        for (int32_t y = 0; y < L.height; y += piece) {
+            if (progress.step(y)) return KERV_STOPPED;
+            const size_t bytes = size_t(std::min(piece, L.height - y)) * stride;
+            uint8_t* dst = d.row(y);
+            uint64_t at = L.pixelOffset + uint64_t(y) * stride;
+            for (size_t done = 0; done < bytes;) {
+                const ssize_t n = pread(fd, dst + done, bytes - done, off_t(at + done));
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) return KERV_UNSUPPORTED_VARIANT;  // shrank or failed since: read it whole
+                done += size_t(n);
+            }
+        }
+        progress.end();
     }
-    *dib = out.release();
-    return KERV_OK;
+    return Finish(L, &out, dib, info);
 }
 
 namespace {

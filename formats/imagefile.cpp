@@ -21,6 +21,11 @@ namespace {
 constexpr int IDS_READING = 1790;  // "Reading "
 constexpr int IDS_WRITING = 1791;  // "Writing "
 
+// Files from this size on are tried as BMPs whose rows can be read straight
+// into the image; the first kBmpHead bytes must then hold the headers and palette.
+constexpr size_t kReadRowsFrom = 256 * 1024;
+constexpr size_t kBmpHead = 64 * 1024;
+
 bool IsPnmSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // The extension of the file name (after the last "/"), without the dot.
@@ -38,8 +43,9 @@ bool PathMissing(const std::string& path) {
     return errno == ENOENT || errno == ENOTDIR;
 }
 
-// The whole file, mapped read-only (the decoders work on the bytes in
-// place; mapping spares a copy out of the page cache).
+// The file being read: open, then mapped whole and read-only when a decoder
+// needs all of it (the decoders work on the bytes in place; mapping spares a
+// copy out of the page cache).
 class FileBytes {
   public:
     FileBytes() = default;
@@ -47,32 +53,46 @@ class FileBytes {
     FileBytes& operator=(const FileBytes&) = delete;
     ~FileBytes() {
         if (map_) munmap(map_, size_);
+        if (fd_ >= 0) close(fd_);
     }
     // 0, 201 (cannot open, or empty), 207 (not a regular file), 211 (missing), 206.
     KervErrorCode Open(const std::string& path) {
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return PathMissing(path) ? KERV_FILE_MISSING : KERV_FILE_OPEN;
+        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) return PathMissing(path) ? KERV_FILE_MISSING : KERV_FILE_OPEN;
         struct stat st;
-        KervErrorCode e = KERV_OK;
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) e = KERV_FILE_CHECK;
-        else if (st.st_size == 0) e = KERV_FILE_OPEN;
-        else if (uint64_t(st.st_size) > KML_MaxBlockSize()) e = KERV_IMAGE_TOO_LARGE;
-        if (e == KERV_OK) {
-            void* m = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-            if (m == MAP_FAILED) {
-                e = KERV_FILE_CHECK;
-            } else {
-                map_ = m;
-                size_ = size_t(st.st_size);
-            }
-        }
-        close(fd);
-        return e;
+        if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return KERV_FILE_CHECK;
+        if (st.st_size == 0) return KERV_FILE_OPEN;
+        if (uint64_t(st.st_size) > KML_MaxBlockSize()) return KERV_IMAGE_TOO_LARGE;
+        size_ = size_t(st.st_size);
+        return KERV_OK;
     }
+    // The first bytes of the file, up to n of them (fewer for a short file).
+    bool Head(size_t n, std::vector<uint8_t>* head) const {
+        head->resize(std::min(n, size_));
+        size_t done = 0;
+        while (done < head->size()) {
+            const ssize_t k = pread(fd_, head->data() + done, head->size() - done, off_t(done));
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) break;
+            done += size_t(k);
+        }
+        head->resize(done);
+        return done > 0;
+    }
+    KervErrorCode Map() {
+        void* m = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, 0);
+        if (m == MAP_FAILED) return KERV_FILE_CHECK;
+        map_ = m;
+        close(fd_);
+        fd_ = -1;
+        return KERV_OK;
+    }
+    int fd() const { return fd_; }
     const uint8_t* data() const { return static_cast<const uint8_t*>(map_); }
     size_t size() const { return size_; }
 
   private:
+    int fd_ = -1;
     void* map_ = nullptr;
     size_t size_ = 0;
 };
@@ -254,6 +274,29 @@ KervErrorCode ReadImageFile(const std::string& path, int* format, KHANDLE* dib,
 
     FileBytes file;
     if (KervErrorCode e = file.Open(path)) return e;
+    // A big uncompressed BMP goes from the file straight into the image:
+    // mapping it, then copying it, costs as much again, and more when
+    // several threads map and unmap at once.
+    if (file.size() >= kReadRowsFrom && Decodable(1)) {
+        std::vector<uint8_t> head;
+        if (file.Head(kBmpHead, &head) && ImageTypeByContent(head.data(), head.size()) == 1) {
+            DecodeRequest req;
+            req.data = head.data();
+            req.size = head.size();
+            req.status = status;
+            LoadFormatSettings("Decoding", 1, &req.options);
+            ImageFileInfo found;
+            const KervErrorCode e = DecodeBMPFromFile(req, file.fd(), file.size(), dib, &found);
+            if (e == KERV_OK) {
+                found.options.format = 1;
+                if (format) *format = 1;
+                if (info) *info = found;
+                return KERV_OK;
+            }
+            if (e == KERV_STOPPED || e == KERV_NO_MEMORY) return e;
+        }
+    }
+    if (KervErrorCode e = file.Map()) return e;
     const uint8_t* data = file.data();
     const size_t size = file.size();
 

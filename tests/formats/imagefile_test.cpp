@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -263,6 +266,144 @@ TEST(ImageFile, BitmapsWrittenFromTheImage) {
         EXPECT_EQ(FilesIn(dir.path()), 1);
         fs::remove(dir / "a.bmp");
     }
+}
+
+// Big uncompressed bottom-up bitmaps are read from the file straight into
+// the image; every other bitmap is read whole. Either way the result must be
+// the decoder's own on the file's bytes.
+struct BitmapReadCase {
+    const char* name;
+    int w, h, bits;
+    // Changes the encoded file; may be empty.
+    std::function<void(std::vector<uint8_t>&)> change;
+    bool straight;  // read from the file into the image
+};
+
+void SetLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+}
+uint32_t GetLe32(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+class BitmapRead : public ::testing::TestWithParam<BitmapReadCase> {};
+
+TEST_P(BitmapRead, SameAsDecodingTheBytes) {
+    const BitmapReadCase& c = GetParam();
+    LeakCheck leaks;
+    TempDir dir;
+    std::vector<uint8_t> bytes;
+    {
+        KOwnedHandle img(MakeRandomDIB(c.w, c.h, c.bits, uint32_t(c.w * c.h)));
+        ImageFileInfo info;
+        info.options.variant = 11;
+        info.options.compression = 1;
+        ASSERT_EQ(EncodeBytes(EncodeBMP, img.get(), info, &bytes), 0);
+    }
+    if (c.change) c.change(bytes);
+    const fs::path file = dir / "a.bmp";
+    WriteFileBytes(file, bytes);
+
+    KOwnedHandle expected, got;
+    ImageFileInfo expectedInfo, gotInfo;
+    const uint64_t allocations = KML_AllocationCount();
+    const KervErrorCode want = DecodeBytes(DecodeBMP, bytes, &expected, &expectedInfo);
+    // A broken file is refused before an image is made for what its header promises.
+    if (want != KERV_OK) {
+        EXPECT_EQ(KML_AllocationCount(), allocations);
+    }
+    int format = 0;
+    ASSERT_EQ(Read(file, &got, &gotInfo, &format), want);
+    if (want == KERV_OK) {
+        EXPECT_EQ(ImageContent(got.get()), ImageContent(expected.get()));
+        EXPECT_EQ(gotInfo.options.format, expectedInfo.options.format);
+        EXPECT_EQ(gotInfo.options.variant, expectedInfo.options.variant);
+        EXPECT_EQ(gotInfo.attributes.resolution, expectedInfo.attributes.resolution);
+        EXPECT_EQ(format, 1);
+    }
+
+    // Which way it went: only the plain kind is read from the file.
+    const int fd = ::open(file.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    DecodeRequest head;
+    head.data = bytes.data();
+    head.size = std::min<size_t>(bytes.size(), 64 * 1024);
+    KHANDLE h = reinterpret_cast<KHANDLE>(1);
+    const KervErrorCode direct = DecodeBMPFromFile(head, fd, bytes.size(), &h, nullptr);
+    ::close(fd);
+    KOwnedHandle straight(direct == KERV_OK ? h : nullptr);
+    if (c.straight) {
+        ASSERT_EQ(direct, KERV_OK);
+        EXPECT_EQ(ImageContent(straight.get()), ImageContent(expected.get()));
+    } else {
+        EXPECT_EQ(direct, KERV_UNSUPPORTED_VARIANT);
+        EXPECT_EQ(h, nullptr);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, BitmapRead,
+    ::testing::Values(
+        BitmapReadCase{"TrueColour", 1000, 300, 24, {}, true},
+        BitmapReadCase{"OddWidthPadded", 999, 301, 24, {}, true},
+        BitmapReadCase{"Palette256", 1200, 900, 8, {}, true},
+        BitmapReadCase{"Palette16", 1500, 700, 4, {}, true},
+        BitmapReadCase{"TwoColours", 3000, 800, 1, {}, true},
+        BitmapReadCase{"PixelsFarFromTheHeaders", 1000, 300, 24,
+                       [](std::vector<uint8_t>& b) {
+                           const uint32_t at = GetLe32(b, 10), gap = 100000;
+                           b.insert(b.begin() + at, gap, uint8_t(0xAB));
+                           SetLe32(b, 10, at + gap);
+                           SetLe32(b, 2, uint32_t(b.size()));
+                       },
+                       true},
+        BitmapReadCase{"TopDown", 1000, 300, 24,
+                       [](std::vector<uint8_t>& b) { SetLe32(b, 22, uint32_t(-300)); }, false},
+        BitmapReadCase{"RowsMissing", 1000, 300, 24,
+                       [](std::vector<uint8_t>& b) { b.resize(b.size() - 1); }, false},
+        BitmapReadCase{"HeightALie", 1000, 300, 24,
+                       [](std::vector<uint8_t>& b) { SetLe32(b, 22, 60000); }, false},
+        BitmapReadCase{"PixelsPastTheEnd", 1000, 300, 24,
+                       [](std::vector<uint8_t>& b) { SetLe32(b, 10, uint32_t(b.size()) + 5); }, false},
+        BitmapReadCase{"BitFields", 1000, 300, 24,
+                       [](std::vector<uint8_t>& b) { SetLe32(b, 30, 3); }, false},
+        BitmapReadCase{"HeaderNotBitmap", 1000, 300, 24,
+                       [](std::vector<uint8_t>& b) { SetLe32(b, 14, 7); }, false},
+        BitmapReadCase{"SmallFile", 20, 10, 24, {}, true}),
+    [](const ::testing::TestParamInfo<BitmapReadCase>& i) { return std::string(i.param.name); });
+
+// Reading from the file into the image: progress to the end, a clean stop
+// between pieces, and no leak when an allocation fails.
+TEST(ImageFile, BitmapsReadIntoTheImage) {
+    LeakCheck leaks;
+    TempDir dir;
+    KOwnedHandle img(MakeRandomDIB(1500, 900, 24, 5));
+    ASSERT_EQ(WriteImageFile((dir / "a.bmp").string(), img.get(), 1, 1, OutputOptions{}), 0);
+    const std::string path = (dir / "a.bmp").string();
+
+    StatusControlBlock counting;
+    counting.setStatusText = [](StatusControlBlock*, const char*) {};
+    counting.progress = [](StatusControlBlock* s) {
+        EXPECT_LE(s->current, s->total);
+        return 0;
+    };
+    KHANDLE h = nullptr;
+    ASSERT_EQ(ReadImageFile(path, nullptr, &h, &counting, nullptr), 0);
+    KOwnedHandle back(h);
+    EXPECT_EQ(ImageContent(back.get()), ImageContent(img.get()));
+    EXPECT_EQ(counting.current, counting.total);
+
+    StoppingStatus stop(2);
+    stop.block.setStatusText = [](StatusControlBlock*, const char*) {};
+    h = nullptr;
+    EXPECT_EQ(ReadImageFile(path, nullptr, &h, &stop.block, nullptr), KERV_STOPPED);
+    EXPECT_EQ(h, nullptr);
+
+    const int points = SweepAllocationFailures(nullptr, [&](KHANDLE* r) {
+        *r = nullptr;
+        return ReadImageFile(path, nullptr, r, nullptr, nullptr);
+    });
+    EXPECT_GE(points, 1);
 }
 
 TEST(ImageFile, ResolutionRule) {
