@@ -13,9 +13,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
-
-#include <unistd.h>
 
 using namespace codec;
 
@@ -109,6 +106,11 @@ struct Layout {
     bool rle() const { return compression == kRLE8 || compression == kRLE4; }
     // Rows stored as the image stores them: copied whole, padding included.
     bool whole() const { return !fields && !rle(); }
+    // Whether a file of fileSize bytes holds every uncompressed row.
+    bool rowsFit(uint64_t fileSize) const {
+        const uint64_t need = uint64_t(DIBStride(bitCount, uint32_t(width))) * uint32_t(height);
+        return pixelOffset <= fileSize && need <= fileSize - pixelOffset;
+    }
 };
 
 KervErrorCode ReadLayout(const uint8_t* data, size_t size, Layout* L) {
@@ -249,10 +251,7 @@ KervErrorCode DecodeBMP(const DecodeRequest& req, KHANDLE* dib, ImageFileInfo* i
     // Rows the file does not hold are refused before the image is made for
     // them: a lying header must not cost an allocation of its size.
     if (KervErrorCode e = CheckDecodeDimensions(uint32_t(L.width), uint32_t(L.height), L.outBits)) return e;
-    if (!L.rle()) {
-        const uint64_t need = uint64_t(DIBStride(L.bitCount, uint32_t(L.width))) * uint32_t(L.height);
-        if (L.pixelOffset > req.size || need > req.size - L.pixelOffset) return KERV_CORRUPT_FILE;
-    }
+    if (!L.rle() && !L.rowsFit(req.size)) return KERV_CORRUPT_FILE;
     KOwnedHandle out;
     if (KervErrorCode e = NewImage(L, req.data, req.size, &out)) return e;
     {
@@ -308,9 +307,8 @@ KervErrorCode DecodeBMPFromFile(const DecodeRequest& head, int fd, uint64_t file
     Layout L;
     if (ReadLayout(head.data, head.size, &L) != KERV_OK || L.base == 0 || !L.whole() || L.topDown)
         return KERV_UNSUPPORTED_VARIANT;
-    const uint64_t need = uint64_t(DIBStride(L.bitCount, uint32_t(L.width))) * uint32_t(L.height);
     // Checked before anything is allocated: a header may promise rows the file lacks.
-    if (L.pixelOffset > fileSize || need > fileSize - L.pixelOffset ||
+    if (!L.rowsFit(fileSize) ||
         (L.colours && !Reader(head.data, head.size).at(L.palOffset, L.colours * L.entry)))
         return KERV_UNSUPPORTED_VARIANT;
     KOwnedHandle out;
@@ -327,13 +325,9 @@ KervErrorCode DecodeBMPFromFile(const DecodeRequest& head, int fd, uint64_t file
             if (progress.step(y)) return KERV_STOPPED;
             const size_t bytes = size_t(std::min(piece, L.height - y)) * stride;
             uint8_t* dst = d.row(y);
-            uint64_t at = L.pixelOffset + uint64_t(y) * stride;
-            for (size_t done = 0; done < bytes;) {
-                const ssize_t n = pread(fd, dst + done, bytes - done, off_t(at + done));
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) return KERV_UNSUPPORTED_VARIANT;  // shrank or failed since: read it whole
-                done += size_t(n);
-            }
+            // A file that shrank or failed since is read whole, which names the fault.
+            if (ReadFullyAt(fd, dst, bytes, L.pixelOffset + uint64_t(y) * stride) != bytes)
+                return KERV_UNSUPPORTED_VARIANT;
         }
         progress.end();
     }

@@ -6,10 +6,13 @@
 #include "core/dib.h"
 #include "formats/codec.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#include <unistd.h>
 
 namespace codec {
 
@@ -67,6 +70,19 @@ class Reader {
     size_t n_;
     size_t pos_ = 0;
 };
+
+// Reads up to n bytes of fd at offset into dst, through interruptions;
+// returns how many it read (fewer at the end of the file or on an error).
+inline size_t ReadFullyAt(int fd, uint8_t* dst, size_t n, uint64_t offset) {
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t k = pread(fd, dst + done, n - done, off_t(offset + done));
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) break;
+        done += size_t(k);
+    }
+    return done;
+}
 
 // Allocates the decoder's output DIB after checking the dimensions.
 inline KervErrorCode NewOutputDIB(uint32_t width, uint32_t height, int bitCount, uint32_t clrUsed,

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "formats/codec_registry.h"
+#include "formats/codec_util.h"
 #include "formats/dibroutines.h"
 #include "formats/format_table.h"
 
@@ -69,15 +70,8 @@ class FileBytes {
     // The first bytes of the file, up to n of them (fewer for a short file).
     bool Head(size_t n, std::vector<uint8_t>* head) const {
         head->resize(std::min(n, size_));
-        size_t done = 0;
-        while (done < head->size()) {
-            const ssize_t k = pread(fd_, head->data() + done, head->size() - done, off_t(done));
-            if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) break;
-            done += size_t(k);
-        }
-        head->resize(done);
-        return done > 0;
+        head->resize(codec::ReadFullyAt(fd_, head->data(), head->size(), 0));
+        return !head->empty();
     }
     KervErrorCode Map() {
         void* m = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, 0);
