@@ -6,12 +6,25 @@
 #include <mutex>
 #include <new>
 #include <unordered_set>
+#include <vector>
 
 #include <sys/mman.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KMEM_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KMEM_ASAN 1
+#endif
+#endif
+#ifdef KMEM_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 struct KMemBlock {
     void* data = nullptr;
     size_t size = 0;
+    size_t capacity = 0;  // what data was allocated with; a reused block may be larger than size
     int lockCount = 0;
     bool owned = true;  // false: borrowed memory, never freed here
     const char* file = "";
@@ -20,9 +33,17 @@ struct KMemBlock {
 
 namespace {
 
+// A freed big block kept for the next request of about its size.
+struct Kept {
+    void* data;
+    size_t capacity;
+};
+
 struct Manager {
     std::mutex mutex;
     std::unordered_set<KMemBlock*> live;
+    std::vector<Kept> kept;  // oldest first
+    size_t keptBytes = 0;
     uint64_t maxBlock = KMEM_DEFAULT_MAX_BLOCK;
     uint64_t allocations = 0;
     uint64_t failAt = 0;  // absolute allocation number that must fail, 0 = none
@@ -50,6 +71,71 @@ void AdviseHugePages(void* p, size_t bytes) {
     (void)p;
     (void)bytes;
 #endif
+}
+
+// A batch frees an image, its result and their work blocks for every file
+// and asks for the same sizes again for the next one. Handing such a block
+// back to the allocator is no use when it unmaps it (blocks above its mmap
+// threshold, and the per-thread arenas of parallel workers, which drop a heap
+// once it is empty): the kernel then faults in and zeroes every page again,
+// one fault per 4 KiB. So freed blocks of a megabyte or more are kept here,
+// up to a bound, and a request that one fits without wasting more than a
+// quarter of it takes it over.
+constexpr size_t kKeepFrom = size_t{1} << 20;
+constexpr size_t kKeepBytes = size_t{256} << 20;
+constexpr size_t kKeepBlocks = 16;
+
+// Under AddressSanitizer a kept block stays poisoned, so a use after free is
+// still caught, and so does the tail of a reused block past the size asked for.
+#ifdef KMEM_ASAN
+void Poison(void* p, size_t n) { ASAN_POISON_MEMORY_REGION(p, n); }
+void Unpoison(void* p, size_t n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
+#else
+void Poison(void*, size_t) {}
+void Unpoison(void*, size_t) {}
+#endif
+
+// Hands the block back to the allocator.
+void Release(void* data, size_t capacity) {
+    Unpoison(data, capacity);
+    std::free(data);
+}
+
+// The kept block that best fits bytes, taken out of the cache; null if none.
+// Called with the mutex held.
+void* TakeKept(Manager& m, size_t bytes, size_t* capacity) {
+    if (bytes < kKeepFrom) return nullptr;
+    auto best = m.kept.end();
+    for (auto it = m.kept.begin(); it != m.kept.end(); ++it) {
+        if (it->capacity >= bytes && it->capacity - bytes <= it->capacity / 4 &&
+            (best == m.kept.end() || it->capacity < best->capacity))
+            best = it;
+    }
+    if (best == m.kept.end()) return nullptr;
+    void* p = best->data;
+    *capacity = best->capacity;
+    m.keptBytes -= best->capacity;
+    m.kept.erase(best);
+    Unpoison(p, bytes);
+    return p;
+}
+
+// Keeps a freed block for reuse, or releases it; the oldest kept blocks make
+// room. Called with the mutex held.
+void Keep(Manager& m, void* data, size_t capacity) {
+    if (capacity < kKeepFrom || capacity > kKeepBytes) return Release(data, capacity);
+    while (!m.kept.empty() && (m.kept.size() >= kKeepBlocks || m.keptBytes + capacity > kKeepBytes)) {
+        Release(m.kept.front().data, m.kept.front().capacity);
+        m.keptBytes -= m.kept.front().capacity;
+        m.kept.erase(m.kept.begin());
+    }
+    try {
+        m.kept.push_back({data, capacity});
+    } catch (const std::bad_alloc&) {
+        return Release(data, capacity);
+    }
+    m.keptBytes += capacity;
+    Poison(data, capacity);
 }
 
 }  // namespace
@@ -88,16 +174,23 @@ KHANDLE KML_GlobalAlloc(uint32_t flags, size_t size, KSrcLoc loc) {
     if (uint64_t{size} > m.maxBlock) return nullptr;
     // A zero-byte request still yields a distinct block.
     const size_t bytes = size ? size : 1;
-    void* p = (flags & KMEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes);
-    if (!p) return nullptr;
-    AdviseHugePages(p, bytes);
+    size_t capacity = bytes;
+    void* p = TakeKept(m, bytes, &capacity);
+    if (p) {
+        if (flags & KMEM_ZEROINIT) std::memset(p, 0, bytes);
+    } else {
+        p = (flags & KMEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes);
+        if (!p) return nullptr;
+        AdviseHugePages(p, bytes);
+    }
     auto* b = new (std::nothrow) KMemBlock;
     if (!b) {
-        std::free(p);
+        Keep(m, p, capacity);
         return nullptr;
     }
     b->data = p;
     b->size = size;
+    b->capacity = capacity;
     b->file = loc.file_name();
     b->line = loc.line();
     m.live.insert(b);
@@ -130,8 +223,14 @@ bool KML_GlobalReAlloc(KHANDLE h, size_t size, uint32_t flags, KSrcLoc) {
         return false;
     }
     if (uint64_t{size} > m.maxBlock) return false;
+    // The allocator may move the block and then frees the old one itself.
+    Unpoison(h->data, h->capacity);
     void* p = std::realloc(h->data, size ? size : 1);
-    if (!p) return false;
+    if (!p) {
+        Poison(static_cast<uint8_t*>(h->data) + h->size, h->capacity - h->size);
+        return false;
+    }
+    h->capacity = size ? size : 1;
     if ((flags & KMEM_ZEROINIT) && size > h->size)
         std::memset(static_cast<uint8_t*>(p) + h->size, 0, size - h->size);
     h->data = p;
@@ -144,7 +243,7 @@ KHANDLE KML_GlobalFree(KHANDLE h, KSrcLoc) {
     std::lock_guard<std::mutex> g(m.mutex);
     if (!IsLive(m, h)) return h;
     m.live.erase(h);
-    if (h->owned) std::free(h->data);
+    if (h->owned) Keep(m, h->data, h->capacity);
     delete h;
     return nullptr;
 }
@@ -163,6 +262,7 @@ KHANDLE KML_AttachToManager(KSysBlock block, bool owned, KSrcLoc loc) {
     if (!b) return nullptr;
     b->data = block.data;
     b->size = block.size;
+    b->capacity = block.size;
     b->owned = owned;
     b->file = loc.file_name();
     b->line = loc.line();
@@ -175,6 +275,7 @@ KSysBlock KML_DetachFromManager(KHANDLE h, KSrcLoc) {
     std::lock_guard<std::mutex> g(m.mutex);
     if (!IsLive(m, h)) return {};
     m.live.erase(h);
+    Unpoison(h->data, h->capacity);
     KSysBlock out{h->data, h->size};
     delete h;
     return out;
@@ -219,4 +320,18 @@ std::string KML_LeakReport() {
                ", from " + b->file + ":" + std::to_string(b->line) + "\n";
     }
     return out;
+}
+
+size_t KML_KeptBytes() {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    return m.keptBytes;
+}
+
+void KML_ReleaseKept() {
+    Manager& m = M();
+    std::lock_guard<std::mutex> g(m.mutex);
+    for (const Kept& k : m.kept) Release(k.data, k.capacity);
+    m.kept.clear();
+    m.keptBytes = 0;
 }

@@ -69,6 +69,10 @@ void KML_FailNthAllocation(uint64_t n);
 uint64_t KML_AllocationCount();
 // One line per live block: size, lock count and where it was allocated.
 std::string KML_LeakReport();
+// Freed blocks of a megabyte or more are kept (up to 256 MiB) for the next
+// request of about their size: the bytes kept, and giving them all back.
+size_t KML_KeptBytes();
+void KML_ReleaseKept();
 
 // ---- RAII helpers for code inside the layers ----
 

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -140,5 +144,131 @@ TEST(MemoryManager, BufferAndOwnersReleaseOnScopeExit) {
     EXPECT_FALSE(failing.allocate(64));
     EXPECT_EQ(failing.data(), nullptr);
 }
+
+// ---- Freed big blocks kept for the next file ----
+
+constexpr size_t kMiB = size_t{1} << 20;
+
+class KeptBlocks : public ::testing::Test {
+  protected:
+    void SetUp() override { KML_ReleaseKept(); }
+    void TearDown() override { KML_ReleaseKept(); }
+};
+
+struct ReuseCase {
+    const char* name;
+    size_t freed;
+    size_t asked;
+    bool kept;    // the freed block stays with the manager
+    bool reused;  // the request gets it
+};
+
+void PrintTo(const ReuseCase& c, std::ostream* os) { *os << c.name; }
+
+class KeptBlockReuse : public KeptBlocks, public ::testing::WithParamInterface<ReuseCase> {};
+
+TEST_P(KeptBlockReuse, TakesAFittingBlockOnly) {
+    const ReuseCase& c = GetParam();
+    KHANDLE first = KML_GlobalAlloc(KMEM_MOVEABLE, c.freed);
+    ASSERT_NE(first, nullptr);
+    uint8_t* old = static_cast<uint8_t*>(KML_GlobalLock(first));
+    std::memset(old, 0xA5, std::min(c.freed, 8 * kMiB));
+    KML_GlobalUnlock(first);
+    KML_GlobalFree(first);
+    EXPECT_EQ(KML_KeptBytes(), c.kept ? c.freed : 0);
+
+    // Zero-filled even when it is the dirty block of before; sized as asked.
+    const size_t live = KML_LiveBlockCount();
+    KOwnedHandle next(KML_GlobalAlloc(KMEM_GHND, c.asked));
+    ASSERT_TRUE(next);
+    EXPECT_EQ(KML_GlobalSize(next.get()), c.asked);
+    EXPECT_EQ(KML_LiveBlockCount(), live + 1);
+    KLock l(next.get());
+    // A block handed back to the allocator may come back from it as well.
+    if (c.kept) {
+        EXPECT_EQ(l.get() == old, c.reused);
+    }
+    EXPECT_EQ(KML_KeptBytes(), c.kept && !c.reused ? c.freed : 0);
+    for (size_t i = 0; i < c.asked; i += 4093) ASSERT_EQ(l.get()[i], 0) << i;
+    EXPECT_EQ(l.get()[c.asked - 1], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, KeptBlockReuse,
+    ::testing::Values(ReuseCase{"SameSize", 4 * kMiB, 4 * kMiB, true, true},
+                      ReuseCase{"AQuarterSmaller", 4 * kMiB, 3 * kMiB, true, true},
+                      ReuseCase{"HalfTheSize", 4 * kMiB, 2 * kMiB, true, false},
+                      ReuseCase{"Larger", 4 * kMiB, 4 * kMiB + 1, true, false},
+                      ReuseCase{"UnderAMegabyte", kMiB - 1, kMiB - 1, false, false},
+                      ReuseCase{"OneMegabyte", kMiB, kMiB, true, true},
+                      ReuseCase{"BeyondTheBound", 257 * kMiB, 257 * kMiB, false, false}),
+    [](const ::testing::TestParamInfo<ReuseCase>& c) { return std::string(c.param.name); });
+
+TEST_F(KeptBlocks, StayWithinTheirBound) {
+    // Sixteen blocks at most...
+    std::vector<KHANDLE> small;
+    for (int i = 0; i < 20; ++i) small.push_back(KML_GlobalAlloc(KMEM_MOVEABLE, kMiB));
+    for (KHANDLE h : small) KML_GlobalFree(h);
+    EXPECT_EQ(KML_KeptBytes(), 16 * kMiB);
+    // ...and 256 MiB at most: the oldest make room.
+    std::vector<KHANDLE> big;
+    for (int i = 0; i < 3; ++i) big.push_back(KML_GlobalAlloc(KMEM_MOVEABLE, 100 * kMiB));
+    for (KHANDLE h : big) KML_GlobalFree(h);
+    EXPECT_EQ(KML_KeptBytes(), 200 * kMiB);
+    KML_ReleaseKept();
+    EXPECT_EQ(KML_KeptBytes(), 0u);
+}
+
+TEST_F(KeptBlocks, AFailedAllocationLeavesThemKept) {
+    KML_GlobalFree(KML_GlobalAlloc(KMEM_MOVEABLE, 2 * kMiB));
+    KML_FailNthAllocation(1);
+    EXPECT_EQ(KML_GlobalAlloc(KMEM_MOVEABLE, 2 * kMiB), nullptr);
+    EXPECT_EQ(KML_KeptBytes(), 2 * kMiB);
+    KML_SetMaxBlockSize(kMiB);
+    EXPECT_EQ(KML_GlobalAlloc(KMEM_MOVEABLE, 2 * kMiB), nullptr) << "the maximum still holds";
+    KML_SetMaxBlockSize(0);
+    EXPECT_EQ(KML_KeptBytes(), 2 * kMiB);
+}
+
+TEST_F(KeptBlocks, AReusedBlockResizesAndDetachesLikeAnyOther) {
+    KML_GlobalFree(KML_GlobalAlloc(KMEM_MOVEABLE, 4 * kMiB));
+    KHANDLE h = KML_GlobalAlloc(KMEM_MOVEABLE, 3 * kMiB + 5);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(KML_KeptBytes(), 0u) << "the kept block was taken";
+    {
+        KLock l(h);
+        for (size_t i = 0; i < 3 * kMiB + 5; ++i) l.get()[i] = uint8_t(i * 7);
+    }
+    // Within what it was allocated with, then beyond it.
+    for (size_t size : {4 * kMiB - 1, 9 * kMiB}) {
+        ASSERT_TRUE(KML_GlobalReAlloc(h, size, KMEM_ZEROINIT)) << size;
+        KLock l(h);
+        for (size_t i = 0; i < 3 * kMiB + 5; i += 997) ASSERT_EQ(l.get()[i], uint8_t(i * 7)) << size << " " << i;
+        for (size_t i = 3 * kMiB + 5; i < size; i += 991) ASSERT_EQ(l.get()[i], 0) << size << " " << i;
+        EXPECT_EQ(KML_GlobalSize(h), size);
+    }
+    // Detached, the whole block is the caller's to write and free.
+    KSysBlock sys = KML_DetachFromManager(h);
+    ASSERT_EQ(sys.size, 9 * kMiB);
+    std::memset(sys.data, 1, sys.size);
+    std::free(sys.data);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+TEST_F(KeptBlocks, AreStillCaughtWhenUsedAfterFree) {
+    KHANDLE h = KML_GlobalAlloc(KMEM_MOVEABLE, 2 * kMiB);
+    auto* p = static_cast<uint8_t*>(KML_GlobalLock(h));
+    KML_GlobalUnlock(h);
+    KML_GlobalFree(h);
+    EXPECT_DEATH(static_cast<volatile uint8_t*>(p)[kMiB] = 1, "use-after-poison");
+
+    // A reused block is as long as asked, not as long as it was.
+    KOwnedHandle again(KML_GlobalAlloc(KMEM_MOVEABLE, 2 * kMiB - 4096));
+    KLock l(again.get());
+    ASSERT_EQ(l.get(), p);
+    l.get()[2 * kMiB - 4097] = 1;
+    EXPECT_DEATH(static_cast<volatile uint8_t*>(p)[2 * kMiB - 4096] = 1, "use-after-poison");
+}
+#endif
 
 }  // namespace
