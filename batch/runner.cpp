@@ -2,6 +2,7 @@
 
 #include "batch/batch_strings.h"
 #include "batch/image_list.h"
+#include "core/kmem.h"
 #include "formats/format_table.h"
 #include "formats/imagefile.h"
 #include "imaging/depth.h"
@@ -484,6 +485,9 @@ void BatchRunner::endRun() {
     watermarks_.clear();
     // The reduction's colour cache served this run's palettes only.
     ReleaseDitherCache();
+    // So did the freed image blocks kept for the next file: a desktop
+    // program left open after the run should not hold on to them.
+    KML_ReleaseKept();
     if (state_.deleteListAfterRun) ::unlink(state_.batchListPath.c_str());
     // The log of an aborted run is kept too.
     saveCurrentLog();

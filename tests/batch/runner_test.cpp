@@ -142,6 +142,25 @@ TEST_F(Fixture, ListStopsAtFirstEmptyLineAndWritesOutputs) {
     EXPECT_EQ(ReadText(root / "CURRENT.LOG"), joined);
 }
 
+TEST_F(Fixture, BlocksKeptForTheNextFileAreReleasedWhenTheRunEnds) {
+    MakeScript(kBMP, 0);
+    std::vector<std::string> names;
+    std::string list;
+    for (int i = 0; i < 3; ++i) {  // 640 x 640 x 3 bytes: over a megabyte each
+        KOwnedHandle dib(MakeRandomDIB(640, 640, 24, i));
+        const fs::path p = in / ("big" + std::to_string(i) + ".bmp");
+        ASSERT_EQ(WriteImageFile(p.string(), dib.get(), kBMP, 1, DefaultOutputOptions()), KERV_OK);
+        list += p.string() + "\r\n";
+        names.push_back("big" + std::to_string(i) + ".bmp");
+    }
+    KML_ReleaseKept();
+    BatchRunner r(script, window, State(list));
+    ASSERT_EQ(r.RunConversion(), 1);
+    EXPECT_EQ(r.successCount(), 3);
+    EXPECT_EQ(FilesIn(out), names);
+    EXPECT_EQ(KML_KeptBytes(), 0u);
+}
+
 TEST_F(Fixture, NamesWithSpacesAndNonAscii) {
     MakeScript(kBMP, 1);
     fs::create_directories(in / "mes photos");
