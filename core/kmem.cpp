@@ -138,6 +138,12 @@ void Keep(Manager& m, void* data, size_t capacity) {
     Poison(data, capacity);
 }
 
+void ReleaseAllKept(Manager& m) {
+    for (const Kept& k : m.kept) Release(k.data, k.capacity);
+    m.kept.clear();
+    m.keptBytes = 0;
+}
+
 }  // namespace
 
 bool KML_Initialize(long, bool, unsigned long threshold) {
@@ -179,7 +185,13 @@ KHANDLE KML_GlobalAlloc(uint32_t flags, size_t size, KSrcLoc loc) {
     if (p) {
         if (flags & KMEM_ZEROINIT) std::memset(p, 0, bytes);
     } else {
-        p = (flags & KMEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes);
+        auto fresh = [&] { return (flags & KMEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes); };
+        p = fresh();
+        // Memory kept for reuse must not be what makes a request fail.
+        if (!p && !m.kept.empty()) {
+            ReleaseAllKept(m);
+            p = fresh();
+        }
         if (!p) return nullptr;
         AdviseHugePages(p, bytes);
     }
@@ -331,7 +343,5 @@ size_t KML_KeptBytes() {
 void KML_ReleaseKept() {
     Manager& m = M();
     std::lock_guard<std::mutex> g(m.mutex);
-    for (const Kept& k : m.kept) Release(k.data, k.capacity);
-    m.kept.clear();
-    m.keptBytes = 0;
+    ReleaseAllKept(m);
 }
